@@ -1,0 +1,70 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "actions/run_control.h"
+#include "engine/date_time.h"
+#include "engine/file_data.h"
+#include "engine/param.h"
+
+namespace quorvel {
+
+/// Kind numbers of the configuration file.
+enum class ActionKind : int { List = 0, Execute = 1, Popup = 2, Sound = 3, FileOp = 4, Kill = 5 };
+
+/// One action of an item's ordered action list.
+class Action {
+public:
+    virtual ~Action() = default;
+    Action(const Action&) = delete;
+    Action& operator=(const Action&) = delete;
+
+    /// Runs the action on the item's files; false stops the chain.
+    virtual bool Execute(const FileList& files, DateTime runStart, RunControl& control) = 0;
+    /// One-line description from the raw parameter texts.
+    virtual std::string Describe() const = 0;
+
+    ParamList& Params() { return m_params; }
+    const ParamList& Params() const { return m_params; }
+    ActionKind Kind() const { return static_cast<ActionKind>(m_kind->Value()); }
+    bool Enabled() const { return m_enabled->Value(); }
+    int DelayBefore() const { return m_delayBefore->Value(); }
+    const std::string& Comment() const { return m_comment->Value(); }
+    /// The kind's caption in the language in force when the action was made.
+    const std::string& KindCaption() const { return m_caption; }
+
+protected:
+    /// Adds the common parameters "Action", "Enabled", "DelayBefore" and
+    /// "ActComment" (in that writing order); kinds append their own after.
+    Action(ActionKind kind, std::string caption);
+
+    ParamList m_params;
+    IntParam* m_kind;
+    IntParam* m_delayBefore;
+    BoolParam* m_enabled;
+    StringParam* m_comment;
+    std::string m_caption;
+};
+
+using ActionList = std::vector<std::unique_ptr<Action>>;
+
+/// A new action of the given kind (0 to 5) with default settings; nothing
+/// for any other kind.
+std::unique_ptr<Action> CreateAction(int kind);
+
+/// Replaces destination with copies of source's actions (same kinds, same
+/// parameter values; each copy has its own caption).
+void CopyActionList(ActionList& destination, const ActionList& source);
+
+/// Runs the list once, front to back (enabled actions, each after its
+/// delay, until one answers false), then deletes the list files marked for
+/// deletion. A stop request ends the run before the next action, without
+/// the clean-up.
+void RunActions(const ActionList& actions, const FileList& files, RunControl& control);
+
+/// Raises the stop flag of every enabled sound action of the list.
+void StopSounds(const ActionList& actions);
+
+}  // namespace quorvel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/date_time.h"
+#include "engine/file_data.h"
+
+namespace quorvel {
+
+/// Expands every macro of text against one record. Pure and thread-safe.
+std::string ExpandRecord(const FileData& record, std::string_view text);
+
+struct ExpandListResult {
+    std::string text;
+    int used = 1;  ///< records the range covered, or 1 when it covered none
+};
+
+/// Expands text against the records first ... first + used - 1 of files; a
+/// repeating section "%(" ... "%)" is expanded once per record. count <= 0
+/// means up to the end of the list. An empty list expands against the
+/// placeholder record. Pure and thread-safe.
+ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::string_view text,
+                            int first, int count);
+
+}  // namespace quorvel

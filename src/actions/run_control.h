@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+
+namespace quorvel {
+
+/// What a running action chain may ask of the item that runs it.
+class RunControl {
+public:
+    virtual ~RunControl() = default;
+    /// True once the item was told to stop.
+    virtual bool StopRequested() const = 0;
+    /// Sleeps up to the given time; ends early and answers false when the
+    /// item is told to stop.
+    virtual bool SleepFor(std::chrono::milliseconds duration) = 0;
+};
+
+/// A RunControl that is never stopped and sleeps for real (for "Do Action
+/// Now" style runs and tests).
+class PlainRunControl : public RunControl {
+public:
+    bool StopRequested() const override { return false; }
+    bool SleepFor(std::chrono::milliseconds duration) override;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,171 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "actions/action.h"
+#include "actions/run_control.h"
+#include "engine/date_time.h"
+#include "engine/file_data.h"
+#include "engine/item_state.h"
+#include "engine/param.h"
+#include "engine/schedule.h"
+
+namespace quorvel {
+
+class BaseMonitoring;
+
+/// Receives an item's three notifications (the desktop program shows them;
+/// the console program passes none). Called on the item's worker thread.
+class ItemObserver {
+public:
+    virtual ~ItemObserver() = default;
+    virtual void UpdateStatus(BaseMonitoring& item) = 0;
+    virtual void ShowCountdown(BaseMonitoring& item) = 0;
+    virtual void ActionsStarting(BaseMonitoring& item) = 0;
+};
+
+/// A monitored item: one worker thread that tests its schedule, runs its
+/// kind's check every Interval seconds (or at once when asked) and runs its
+/// actions when the check is fulfilled. The worker sleeps until its next due
+/// moment, so an idle item costs nothing; requests wake it at once.
+///
+/// Lifetime: items are shared; the worker holds a reference while it runs,
+/// so the owner can forget an item right after asking it to stop.
+class BaseMonitoring : public RunControl, public std::enable_shared_from_this<BaseMonitoring> {
+public:
+    ~BaseMonitoring() override;
+    BaseMonitoring(const BaseMonitoring&) = delete;
+    BaseMonitoring& operator=(const BaseMonitoring&) = delete;
+
+    // Settings and configuration.
+    /// Reads one configuration block: item keys first, then "Action" lines
+    /// that open actions, other lines to the current action.
+    void ReadSettings(const std::vector<std::string>& lines);
+    /// Appends "Paused", the item's keys and each action (after a ";" line).
+    void WriteSettings(std::string& out) const;
+    /// Rebuilds the schedule data from the settings.
+    virtual void ApplySettings();
+
+    // Control, from the owner's thread.
+    /// Starts the worker thread. A paused item's worker waits for Resume.
+    bool Start();
+    void Resume();
+    /// Pauses at the worker's next test: no further check or action starts.
+    void Pause();
+    /// Asks the worker to end; never waits.
+    void RequestStop();
+    virtual void SetReset(bool rescan);
+    virtual void CheckNow(bool resumeIfPaused);
+
+    // RunControl for the action chain.
+    bool StopRequested() const override { return m_terminated.load(std::memory_order_acquire); }
+    bool SleepFor(std::chrono::milliseconds duration) override;
+
+    // State.
+    ItemState State() const { return m_state.load(std::memory_order_acquire); }
+    bool Suspended() const { return m_suspended.load(std::memory_order_acquire); }
+    /// True once the worker thread has left its body.
+    bool Finished() const { return m_finished.load(std::memory_order_acquire); }
+    /// Number of checks finished so far (for tests and benchmarks).
+    std::uint64_t CheckCount() const { return m_checkCount.load(std::memory_order_acquire); }
+    int Id() const { return m_id.load(std::memory_order_relaxed); }
+    void SetId(int id) { m_id.store(id, std::memory_order_relaxed); }
+    /// Seconds until the next regular check.
+    int SecondsLeft() const;
+    void SetObserver(ItemObserver* observer) { m_observer = observer; }
+
+    // The common settings.
+    int Kind() const { return m_isDirectory->Value(); }
+    void SetKind(int kind) { m_isDirectory->SetValue(kind); }
+    const std::string& FileName() const { return m_fileName->Value(); }
+    const std::string& Comment() const { return m_comment->Value(); }
+    int Interval() const { return m_interval->Value(); }
+    ParamList& Params() { return m_params; }
+    const ParamList& Params() const { return m_params; }
+    const Schedule& GetSchedule() const { return m_schedule; }
+
+    /// The action list in force; a run keeps the list it started with alive.
+    std::shared_ptr<const ActionList> Actions() const;
+    void SetActions(std::shared_ptr<const ActionList> actions);
+    /// Runs the actions once on the files the item holds now.
+    void RunActionsNow();
+
+    /// True when the schedule admits the moment.
+    bool InSchedule(DateTime now) const { return m_schedule.Admits(now); }
+
+    /// Number of worker threads of any item still running in the process.
+    static int LiveWorkers();
+    /// Waits until every worker thread has ended or the deadline passes.
+    static bool WaitForWorkers(std::chrono::milliseconds deadline);
+
+protected:
+    explicit BaseMonitoring(bool paused);
+
+    /// The thread body. Kinds that override it call the base at the end.
+    virtual void Execute();
+    /// One check; true when the condition is fulfilled, with the files
+    /// concerned appended to Files().
+    virtual bool Check() = 0;
+
+    FileList& Files() { return m_files; }
+    void SetState(ItemState state) { m_state.store(state, std::memory_order_release); }
+    void NotifyStatus();
+    bool ResetRequested() const { return m_reset.load(std::memory_order_acquire); }
+    void SetResetFlag(bool value) { m_reset.store(value, std::memory_order_release); }
+    bool CheckRequested() const { return m_checkNow.load(std::memory_order_acquire); }
+    /// The path of the previous check (macros expanded).
+    std::string& LastPath() { return m_lastPath; }
+    /// Sets how many seconds of the current interval count as elapsed.
+    void SetElapsedSeconds(long long seconds);
+
+    ParamList m_params;
+    IntParam* m_isDirectory;
+    StringParam* m_fileName;
+    StringParam* m_comment;
+    IntParam* m_interval;
+    BoolParam* m_runOnce;
+    BoolParam* m_toPaused;
+    BoolParam* m_workHours;
+    StringListParam* m_timeInterval;
+    StringParam* m_days;
+    StringParam* m_monthDays;
+    StringParam* m_excludedDates;
+    StringParam* m_includedDates;
+
+private:
+    void WorkerBody();
+    void RunOneCheck();
+    /// Waits until the next check is due, a request arrives, the schedule
+    /// may change, or the item is stopped or resumed.
+    void WaitForNextEvent(std::chrono::steady_clock::time_point due);
+    void Wake();
+
+    FileList m_files;
+    Schedule m_schedule;
+    std::string m_lastPath;
+    std::atomic<int> m_id{0};
+    std::atomic<ItemState> m_state;
+    std::atomic<bool> m_checkNow{true};
+    std::atomic<bool> m_reset{true};
+    std::atomic<bool> m_terminated{false};
+    std::atomic<bool> m_suspended{true};
+    std::atomic<bool> m_finished{false};
+    std::atomic<std::uint64_t> m_checkCount{0};
+    bool m_fired = false;
+    bool m_started = false;
+    std::atomic<std::int64_t> m_nextDueNs{0};  // steady clock, for SecondsLeft
+    ItemObserver* m_observer = nullptr;
+
+    mutable std::mutex m_mutex;  // guards the wait and the action list pointer
+    std::condition_variable m_wake;
+    std::shared_ptr<const ActionList> m_actions;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base_monitoring.h"
+#include "platform/file_system.h"
+
+namespace quorvel {
+
+/// The ordered list of entries (items and separators) of one configuration.
+/// Operations run on one owner thread; items run on their own workers.
+class MonitorProcess {
+public:
+    MonitorProcess() = default;
+    ~MonitorProcess();
+    MonitorProcess(const MonitorProcess&) = delete;
+    MonitorProcess& operator=(const MonitorProcess&) = delete;
+
+    /// Reads a configuration file and appends its entries; each item starts
+    /// as soon as its block is read unless it or the whole list is paused.
+    /// False only when the file cannot be opened.
+    bool Load(const std::string& path);
+    /// Reads a configuration from text (the same rules as Load).
+    void LoadText(std::string_view text);
+    /// Writes all entries (or those selected) to a file atomically; false
+    /// when anything failed, the old file then being left whole.
+    bool Save(const std::string& path, const std::function<bool(int)>& selected = {}) const;
+    /// Writes the configuration to a sink; false when a write failed.
+    bool SaveTo(platform::OutputSink& sink, const std::function<bool(int)>& selected = {}) const;
+
+    /// Appends an item of the kind (0 file, 1 directory) or a separator (2);
+    /// the new item is not started. Answers the item, or none for a separator.
+    std::shared_ptr<BaseMonitoring> Add(int kind, bool paused);
+    /// Stops and removes the entry at index.
+    void Delete(int index);
+    bool Move(int from, int to);
+    /// Stops every item, last entry first, and empties the list. Never waits.
+    void Clear();
+    std::shared_ptr<BaseMonitoring> Get(int index) const;
+    int Count() const { return static_cast<int>(m_entries.size()); }
+
+    void SetAllPaused(bool paused);
+    bool AllPaused() const { return m_allPaused; }
+
+    /// Observer handed to every item created from now on.
+    void SetObserver(ItemObserver* observer) { m_observer = observer; }
+
+    /// The text written at the start of every configuration file.
+    static std::string Header();
+
+private:
+    void StartItem(const std::shared_ptr<BaseMonitoring>& item, bool paused);
+
+    std::vector<std::shared_ptr<BaseMonitoring>> m_entries;  // none = separator
+    bool m_allPaused = false;
+    ItemObserver* m_observer = nullptr;
+};
+
+/// Creates an item of kind 0 or 1; other kinds give none. Directory items
+/// come from the directory monitor when it is linked in.
+std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused);
+
+}  // namespace quorvel

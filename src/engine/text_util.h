@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+char ToLowerAscii(char c);
+std::string ToLowerAscii(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
+/// Blanks (space, tab) removed at both ends.
+std::string_view TrimBlanks(std::string_view text);
+
+/// Reads a decimal integer the way the C runtime's atoi does: leading blanks
+/// skipped, an optional sign, digits up to the first non-digit; no digits
+/// gives 0. Values beyond the 64-bit range saturate.
+long long ReadCInteger(std::string_view text);
+
+}  // namespace quorvel

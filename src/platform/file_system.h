@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "platform/local_time.h"
+
+namespace quorvel::platform {
+
+/// What a lookup of one path found.
+struct FileInfo {
+    bool isDirectory = false;
+    bool isSymlink = false;
+    std::int64_t size = 0;
+    EpochTime modified;  ///< last-write time
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+/// Looks a path up, following a symlink to its target; a dangling symlink
+/// reports the link itself. Nothing when the path does not exist.
+std::optional<FileInfo> Stat(const std::string& path);
+
+/// One entry of a directory listing.
+struct DirectoryEntry {
+    std::string name;
+    bool isDirectory = false;  ///< a real directory, not a symlink to one
+};
+
+/// Calls visit for every entry of a directory ("." and ".." skipped), in the
+/// order the file system returns them, until visit answers false. Answers
+/// false when the directory cannot be opened.
+bool ListDirectory(const std::string& directory,
+                   const std::function<bool(const DirectoryEntry&)>& visit);
+
+/// The files that other processes hold open for writing, read once from
+/// /proc so that many files can be tested against one capture.
+class OpenWriters {
+public:
+    /// Reads every process visible to us (ours excluded).
+    static OpenWriters Capture();
+    bool Contains(std::uint64_t device, std::uint64_t inode) const;
+    bool Empty() const;
+
+private:
+    struct Key {
+        std::uint64_t device;
+        std::uint64_t inode;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const { return std::hash<std::uint64_t>()(k.inode * 31 + k.device); }
+    };
+    std::shared_ptr<const std::unordered_set<Key, KeyHash>> m_keys;
+};
+
+/// True when another process holds a lock on the open file that conflicts
+/// with an exclusive lock of ours.
+bool HasConflictingLock(const std::string& path);
+
+/// True when another process uses the file in a way that conflicts with an
+/// exclusive open: it holds a conflicting advisory lock (flock, fcntl or OFD
+/// locks) or it holds the file open for writing. Files that cannot be tested
+/// count as not in use.
+bool IsFileInUse(const std::string& path);
+
+/// Creates a directory and its parents with the given mode; true when it
+/// exists afterwards.
+bool CreateDirectories(const std::string& path, unsigned mode = 0700);
+
+/// Removes one file; true on success.
+bool RemoveFile(const std::string& path);
+
+/// Reads a whole file; nothing when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+/// A destination for text that may fail part-way.
+class OutputSink {
+public:
+    virtual ~OutputSink() = default;
+    /// Appends data; false once anything failed (later writes keep failing).
+    virtual bool Write(std::string_view data) = 0;
+};
+
+/// Writes a file so that readers see either the old content or the whole new
+/// one: data goes to a temporary file in the same directory, which Commit
+/// flushes and renames over the destination. Destroyed without a successful
+/// Commit, it removes the temporary file and leaves the destination alone.
+class AtomicFile : public OutputSink {
+public:
+    AtomicFile();
+    ~AtomicFile() override;
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    /// Creates the temporary file beside path with the given permissions.
+    bool Open(const std::string& path, unsigned mode = 0644);
+    bool Write(std::string_view data) override;
+    /// Flushes, syncs and renames; false when anything failed since Open.
+    bool Commit();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+/// Writes data to path through AtomicFile; false on any failure.
+bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode = 0644);
+
+}  // namespace quorvel::platform

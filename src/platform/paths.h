@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace quorvel::platform {
+
+/// The separator between path components ("/" here, "\" on Windows).
+extern const char kPathSeparator;
+
+/// The line ending written to text files ("\n" here, "\r\n" on Windows).
+/// Readers always accept both.
+extern const char* const kLineEnding;
+
+/// Full path of the running program file.
+std::string ExecutablePath();
+
+/// Directory of the running program file, with a trailing separator.
+std::string ExecutableDirectory();
+
+/// The process's current directory, without a trailing separator.
+std::string CurrentDirectory();
+
+/// Value of an environment variable, or nothing when it is not set.
+std::optional<std::string> GetEnvironment(const std::string& name);
+
+/// The user's home directory ($HOME, else the password database).
+std::string HomeDirectory();
+
+/// True when the process runs as the system's administrator (root).
+bool IsPrivileged();
+
+/// Directory for this program's user settings: $XDG_CONFIG_HOME/quorvel
+/// (~/.config/quorvel). No trailing separator; not created.
+std::string UserConfigDirectory();
+
+/// Directory for this program's cache files: $XDG_CACHE_HOME/quorvel
+/// (~/.cache/quorvel), or /var/cache/quorvel for a system service.
+/// No trailing separator; not created.
+std::string DefaultCacheDirectory(bool systemService = false);
+
+/// The default configuration file: UserConfigDirectory()/default.mon, or
+/// /etc/quorvel/default.mon for a system service.
+std::string DefaultConfigurationFile(bool systemService = false);
+
+/// Locates shipped data such as "Lang" or "Help": first beside the program
+/// file, then in ../share/quorvel/ relative to it. Answers the directory with
+/// a trailing separator; when neither exists, the one beside the program.
+std::string ShippedDataDirectory(const std::string& name);
+
+}  // namespace quorvel::platform

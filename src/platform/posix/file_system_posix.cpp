@@ -1,0 +1,322 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <unordered_set>
+
+#include "platform/file_system.h"
+#include "platform/unique_fd.h"
+
+namespace quorvel::platform {
+
+namespace {
+
+FileInfo InfoFrom(const struct stat& st) {
+    FileInfo info;
+    info.isDirectory = S_ISDIR(st.st_mode);
+    info.isSymlink = S_ISLNK(st.st_mode);
+    info.size = static_cast<std::int64_t>(st.st_size);
+    info.modified = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                     static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+    info.device = static_cast<std::uint64_t>(st.st_dev);
+    info.inode = static_cast<std::uint64_t>(st.st_ino);
+    return info;
+}
+
+// Owns a DIR* and closes it.
+class DirHandle {
+public:
+    explicit DirHandle(DIR* dir) : m_dir(dir) {}
+    DirHandle(const DirHandle&) = delete;
+    DirHandle& operator=(const DirHandle&) = delete;
+    ~DirHandle() {
+        if (m_dir != nullptr) {
+            closedir(m_dir);
+        }
+    }
+    DIR* Get() const { return m_dir; }
+
+private:
+    DIR* m_dir;
+};
+
+}  // namespace
+
+std::optional<FileInfo> Stat(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        return InfoFrom(st);
+    }
+    if (::lstat(path.c_str(), &st) == 0) {
+        return InfoFrom(st);
+    }
+    return std::nullopt;
+}
+
+bool ListDirectory(const std::string& directory,
+                   const std::function<bool(const DirectoryEntry&)>& visit) {
+    UniqueFd fd(::open(directory.empty() ? "." : directory.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) {
+        return false;
+    }
+    int dirFd = ::dup(fd.Get());
+    if (dirFd < 0) {
+        return false;
+    }
+    DirHandle dir(::fdopendir(dirFd));
+    if (dir.Get() == nullptr) {
+        ::close(dirFd);
+        return false;
+    }
+    DirectoryEntry entry;
+    while (dirent* d = ::readdir(dir.Get())) {
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) {
+            continue;
+        }
+        entry.name = d->d_name;
+        if (d->d_type == DT_DIR) {
+            entry.isDirectory = true;
+        } else if (d->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            entry.isDirectory = ::fstatat(fd.Get(), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                S_ISDIR(st.st_mode);
+        } else {
+            entry.isDirectory = false;
+        }
+        if (!visit(entry)) {
+            break;
+        }
+    }
+    return true;
+}
+
+OpenWriters OpenWriters::Capture() {
+    auto keys = std::make_shared<std::unordered_set<Key, KeyHash>>();
+    const pid_t self = ::getpid();
+    DirHandle proc(::opendir("/proc"));
+    if (proc.Get() != nullptr) {
+        std::string base;
+        while (dirent* p = ::readdir(proc.Get())) {
+            char* end = nullptr;
+            long pid = std::strtol(p->d_name, &end, 10);
+            if (end == p->d_name || *end != '\0' || pid == self) {
+                continue;
+            }
+            base = std::string("/proc/") + p->d_name;
+            DirHandle fds(::opendir((base + "/fd").c_str()));
+            if (fds.Get() == nullptr) {
+                continue;
+            }
+            while (dirent* f = ::readdir(fds.Get())) {
+                if (f->d_name[0] == '.') {
+                    continue;
+                }
+                // fdinfo tells the open flags; only writers matter.
+                std::string infoPath = base + "/fdinfo/" + f->d_name;
+                UniqueFd info(::open(infoPath.c_str(), O_RDONLY | O_CLOEXEC));
+                if (!info) {
+                    continue;
+                }
+                char buf[512];
+                ssize_t n = ::read(info.Get(), buf, sizeof(buf) - 1);
+                if (n <= 0) {
+                    continue;
+                }
+                buf[n] = '\0';
+                const char* flags = std::strstr(buf, "flags:");
+                if (flags == nullptr) {
+                    continue;
+                }
+                unsigned long value = std::strtoul(flags + 6, nullptr, 8);
+                if ((value & O_ACCMODE) == O_RDONLY) {
+                    continue;
+                }
+                struct stat st {};
+                if (::stat((base + "/fd/" + f->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                    keys->insert({static_cast<std::uint64_t>(st.st_dev),
+                                  static_cast<std::uint64_t>(st.st_ino)});
+                }
+            }
+        }
+    }
+    OpenWriters writers;
+    writers.m_keys = std::move(keys);
+    return writers;
+}
+
+bool OpenWriters::Contains(std::uint64_t device, std::uint64_t inode) const {
+    return m_keys && m_keys->count({device, inode}) != 0;
+}
+
+bool OpenWriters::Empty() const { return !m_keys || m_keys->empty(); }
+
+bool HasConflictingLock(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) {
+        return false;
+    }
+    // POSIX record locks and OFD locks both show up in an OFD query.
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    query.l_start = 0;
+    query.l_len = 0;
+    if (::fcntl(fd.Get(), F_OFD_GETLK, &query) == 0 && query.l_type != F_UNLCK) {
+        return true;
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return errno == EWOULDBLOCK;
+    }
+    ::flock(fd.Get(), LOCK_UN);
+    return false;
+}
+
+bool IsFileInUse(const std::string& path) {
+    if (HasConflictingLock(path)) {
+        return true;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    return OpenWriters::Capture().Contains(static_cast<std::uint64_t>(st.st_dev),
+                                           static_cast<std::uint64_t>(st.st_ino));
+}
+
+bool CreateDirectories(const std::string& path, unsigned mode) {
+    if (path.empty()) {
+        return false;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    auto slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
+    if (slash != std::string::npos && slash > 0) {
+        CreateDirectories(path.substr(0, slash), mode);
+    }
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+        return true;
+    }
+    return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
+        return std::nullopt;
+    }
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.Get(), buf, sizeof(buf));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    return data;
+}
+
+struct AtomicFile::Impl {
+    UniqueFd fd;
+    std::string path;
+    std::string tempPath;
+    bool failed = false;
+    bool committed = false;
+};
+
+AtomicFile::AtomicFile() : m_impl(std::make_unique<Impl>()) {}
+
+AtomicFile::~AtomicFile() {
+    m_impl->fd.Reset();
+    if (!m_impl->committed && !m_impl->tempPath.empty()) {
+        ::unlink(m_impl->tempPath.c_str());
+    }
+}
+
+bool AtomicFile::Open(const std::string& path, unsigned mode) {
+    m_impl->path = path;
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof(suffix), ".tmp%012llx",
+                      static_cast<unsigned long long>(rng() & 0xffffffffffffULL));
+        std::string temp = path + suffix;
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        static_cast<mode_t>(mode));
+        if (fd >= 0) {
+            m_impl->fd.Reset(fd);
+            m_impl->tempPath = temp;
+            // The requested mode holds even under a restrictive umask.
+            ::fchmod(fd, static_cast<mode_t>(mode));
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    m_impl->failed = true;
+    return false;
+}
+
+bool AtomicFile::Write(std::string_view data) {
+    if (m_impl->failed || !m_impl->fd) {
+        m_impl->failed = true;
+        return false;
+    }
+    while (!data.empty()) {
+        ssize_t n = ::write(m_impl->fd.Get(), data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            m_impl->failed = true;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool AtomicFile::Commit() {
+    if (m_impl->failed || !m_impl->fd) {
+        return false;
+    }
+    if (::fsync(m_impl->fd.Get()) != 0) {
+        m_impl->failed = true;
+        return false;
+    }
+    if (!m_impl->fd.Close()) {
+        m_impl->failed = true;
+        return false;
+    }
+    if (::rename(m_impl->tempPath.c_str(), m_impl->path.c_str()) != 0) {
+        m_impl->failed = true;
+        return false;
+    }
+    m_impl->committed = true;
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
+    AtomicFile file;
+    return file.Open(path, mode) && file.Write(data) && file.Commit();
+}
+
+}  // namespace quorvel::platform

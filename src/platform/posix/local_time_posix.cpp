@@ -1,0 +1,34 @@
+#include <time.h>
+
+#include "platform/local_time.h"
+
+namespace quorvel::platform {
+
+EpochTime Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return {static_cast<std::int64_t>(ts.tv_sec), static_cast<std::int32_t>(ts.tv_nsec)};
+}
+
+std::int64_t UtcOffsetAt(std::int64_t epochSeconds) {
+    time_t t = static_cast<time_t>(epochSeconds);
+    tm local{};
+    if (localtime_r(&t, &local) == nullptr) {
+        return 0;
+    }
+    return local.tm_gmtoff;
+}
+
+std::int64_t LocalToEpoch(int year, int month, int day, int hour, int minute, int second) {
+    tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(mktime(&local));
+}
+
+}  // namespace quorvel::platform
