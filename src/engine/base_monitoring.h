@@ -59,6 +59,9 @@ public:
     void Resume();
     /// Pauses at the worker's next test: no further check or action starts.
     void Pause();
+    /// Holds the worker at its next test without showing the item paused
+    /// (the whole list is paused, or the item paused itself after acting).
+    void Suspend();
     /// Asks the worker to end; never waits.
     void RequestStop();
     virtual void SetReset(bool rescan);
@@ -124,6 +127,9 @@ protected:
     std::string& LastPath() { return m_lastPath; }
     /// Sets how many seconds of the current interval count as elapsed.
     void SetElapsedSeconds(long long seconds);
+    /// Waits up to the duration or until a request, resume or stop arrives;
+    /// false when the item was told to stop.
+    bool WaitBriefly(std::chrono::milliseconds duration);
 
     ParamList m_params;
     IntParam* m_isDirectory;
@@ -142,9 +148,6 @@ protected:
 private:
     void WorkerBody();
     void RunOneCheck();
-    /// Waits until the next check is due, a request arrives, the schedule
-    /// may change, or the item is stopped or resumed.
-    void WaitForNextEvent(std::chrono::steady_clock::time_point due);
     void Wake();
 
     FileList m_files;
@@ -158,9 +161,12 @@ private:
     std::atomic<bool> m_suspended{true};
     std::atomic<bool> m_finished{false};
     std::atomic<std::uint64_t> m_checkCount{0};
-    bool m_fired = false;
+    std::atomic<bool> m_fired{false};
+    std::atomic<bool> m_pauseShown{false};
     bool m_started = false;
-    std::atomic<std::int64_t> m_nextDueNs{0};  // steady clock, for SecondsLeft
+    bool m_wakePending = false;  // guarded by m_mutex
+    std::chrono::steady_clock::time_point m_nextDue;  // worker only
+    std::atomic<std::int64_t> m_nextDueNs{0};  // the same, for SecondsLeft
     ItemObserver* m_observer = nullptr;
 
     mutable std::mutex m_mutex;  // guards the wait and the action list pointer

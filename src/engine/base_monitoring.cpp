@@ -1,0 +1,349 @@
+#include "engine/base_monitoring.h"
+
+#include <algorithm>
+
+#include "platform/paths.h"
+#include "platform/thread.h"
+
+namespace quorvel {
+
+namespace {
+
+// Actions run on the worker, so its stack must hold a chain of them; items
+// are many, so it stays well below the system default. Sanitizers need more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t kWorkerStack = 8u << 20;
+#else
+constexpr std::size_t kWorkerStack = 512u << 10;
+#endif
+
+// Even an idle item looks at the clock now and then, so a wall-clock jump
+// cannot hold back a schedule change for long.
+constexpr auto kLongestSleep = std::chrono::seconds(60);
+
+// Worker bookkeeping outlives every static destructor: a worker may still be
+// leaving while the process ends.
+struct WorkerCount {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int live = 0;
+};
+
+WorkerCount& Workers() {
+    static auto* count = new WorkerCount;
+    return *count;
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::int64_t ToNs(SteadyClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+SteadyClock::time_point FromNs(std::int64_t ns) {
+    return SteadyClock::time_point(std::chrono::duration_cast<SteadyClock::duration>(
+        std::chrono::nanoseconds(ns)));
+}
+
+}  // namespace
+
+BaseMonitoring::BaseMonitoring(bool paused)
+    : m_state(paused ? ItemState::Paused : ItemState::Unknown),
+      m_actions(std::make_shared<const ActionList>()) {
+    m_pauseShown.store(paused, std::memory_order_relaxed);
+    m_isDirectory = &m_params.Add<IntParam>("IsDirectory", 0, 0, 2);
+    m_fileName = &m_params.Add<StringParam>("FileName", "");
+    m_comment = &m_params.Add<StringParam>("Comment", "");
+    m_interval = &m_params.Add<IntParam>("Interval", 60, 1, 2147483647);
+    m_runOnce = &m_params.Add<BoolParam>("RunOnce", false);
+    m_toPaused = &m_params.Add<BoolParam>("ToPaused", false);
+    m_workHours = &m_params.Add<BoolParam>("WorkHours", false);
+    m_timeInterval = &m_params.Add<StringListParam>("TimeInterval");
+    m_days = &m_params.Add<StringParam>("Days", "1111111", 7);
+    m_monthDays = &m_params.Add<StringParam>("MonthDays", "");
+    m_excludedDates = &m_params.Add<StringParam>("ExcludedDates", "");
+    m_includedDates = &m_params.Add<StringParam>("IncludedDates", "");
+}
+
+BaseMonitoring::~BaseMonitoring() = default;
+
+void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines) {
+    auto actions = std::make_shared<ActionList>();
+    IntParam actionKind("Action", 0, 0, 5);
+    Action* current = nullptr;
+    for (const auto& line : lines) {
+        if (m_params.ParseLine(line)) {
+            continue;
+        }
+        if (actionKind.ParseLine(line)) {
+            if (auto action = CreateAction(actionKind.Value())) {
+                current = action.get();
+                actions->push_back(std::move(action));
+            }
+            continue;
+        }
+        if (current != nullptr) {
+            current->Params().ParseLine(line);
+        }
+    }
+    SetActions(std::move(actions));
+    ApplySettings();
+}
+
+void BaseMonitoring::WriteSettings(std::string& out) const {
+    out += State() == ItemState::Paused ? "Paused=1" : "Paused=0";
+    out += platform::kLineEnding;
+    m_params.Write(out);
+    auto actions = Actions();
+    for (const auto& action : *actions) {
+        out += ';';
+        out += platform::kLineEnding;
+        action->Params().Write(out);
+    }
+}
+
+void BaseMonitoring::ApplySettings() {
+    bool workHours = m_workHours->Value();
+    m_schedule.Apply(workHours, m_timeInterval->MutableValues(), m_days->Value(),
+                     m_monthDays->Value(), m_excludedDates->Value(), m_includedDates->Value());
+    m_workHours->SetValue(workHours);
+}
+
+std::shared_ptr<const ActionList> BaseMonitoring::Actions() const {
+    std::lock_guard lock(m_mutex);
+    return m_actions;
+}
+
+void BaseMonitoring::SetActions(std::shared_ptr<const ActionList> actions) {
+    if (!actions) {
+        actions = std::make_shared<const ActionList>();
+    }
+    std::lock_guard lock(m_mutex);
+    m_actions = std::move(actions);
+}
+
+void BaseMonitoring::RunActionsNow() {
+    // The worker owns its file records and empties them after every check,
+    // so a run from outside works on none.
+    const FileList none;
+    auto actions = Actions();
+    RunActions(*actions, none, *this);
+}
+
+bool BaseMonitoring::Start() {
+    if (m_started) {
+        return true;
+    }
+    m_started = true;
+    {
+        std::lock_guard lock(Workers().mutex);
+        ++Workers().live;
+    }
+    auto self = shared_from_this();
+    bool ok = platform::StartDetachedThread(
+        [self]() mutable {
+            self->WorkerBody();
+            self.reset();  // the item may be freed here, on its own thread
+            auto& workers = Workers();
+            std::lock_guard lock(workers.mutex);
+            --workers.live;
+            workers.changed.notify_all();
+        },
+        kWorkerStack);
+    if (!ok) {
+        std::lock_guard lock(Workers().mutex);
+        --Workers().live;
+        Workers().changed.notify_all();
+        m_finished.store(true, std::memory_order_release);
+    }
+    return ok;
+}
+
+void BaseMonitoring::Resume() {
+    SetState(m_checkNow.load() ? ItemState::Unknown : ItemState::Ok);
+    NotifyStatus();
+    m_pauseShown.store(false, std::memory_order_release);
+    m_suspended.store(false, std::memory_order_release);
+    Wake();
+}
+
+void BaseMonitoring::Pause() {
+    m_pauseShown.store(true, std::memory_order_release);
+    SetState(ItemState::Paused);
+    NotifyStatus();
+    m_suspended.store(true, std::memory_order_release);
+    Wake();
+}
+
+void BaseMonitoring::Suspend() {
+    m_suspended.store(true, std::memory_order_release);
+    Wake();
+}
+
+void BaseMonitoring::RequestStop() {
+    m_terminated.store(true, std::memory_order_release);
+    Wake();
+}
+
+void BaseMonitoring::SetReset(bool rescan) {
+    m_reset.store(rescan, std::memory_order_release);
+    m_fired.store(false, std::memory_order_release);
+    if (!Suspended()) {
+        SetState(ItemState::Unknown);
+        m_checkNow.store(true, std::memory_order_release);
+    }
+    Wake();
+}
+
+void BaseMonitoring::CheckNow(bool resumeIfPaused) {
+    m_checkNow.store(true, std::memory_order_release);
+    if (resumeIfPaused && State() == ItemState::Paused) {
+        Resume();
+        return;
+    }
+    Wake();
+}
+
+bool BaseMonitoring::SleepFor(std::chrono::milliseconds duration) {
+    const auto deadline = SteadyClock::now() + duration;
+    std::unique_lock lock(m_mutex);
+    m_wake.wait_until(lock, deadline, [&] { return StopRequested(); });
+    return !StopRequested();
+}
+
+bool BaseMonitoring::WaitBriefly(std::chrono::milliseconds duration) {
+    std::unique_lock lock(m_mutex);
+    m_wakePending = false;
+    m_wake.wait_for(lock, duration, [&] { return m_wakePending; });
+    return !StopRequested();
+}
+
+void BaseMonitoring::Wake() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_wakePending = true;
+    }
+    m_wake.notify_all();
+}
+
+void BaseMonitoring::NotifyStatus() {
+    if (m_observer != nullptr && !StopRequested()) {
+        m_observer->UpdateStatus(*this);
+    }
+}
+
+int BaseMonitoring::SecondsLeft() const {
+    const auto left = FromNs(m_nextDueNs.load(std::memory_order_relaxed)) - SteadyClock::now();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left).count();
+    return static_cast<int>(std::clamp<long long>(seconds, 0, Interval()));
+}
+
+void BaseMonitoring::SetElapsedSeconds(long long seconds) {
+    const long long left = std::max<long long>(0, static_cast<long long>(Interval()) - seconds);
+    m_nextDue = SteadyClock::now() + std::chrono::seconds(left);
+    m_nextDueNs.store(ToNs(m_nextDue), std::memory_order_relaxed);
+}
+
+int BaseMonitoring::LiveWorkers() {
+    std::lock_guard lock(Workers().mutex);
+    return Workers().live;
+}
+
+bool BaseMonitoring::WaitForWorkers(std::chrono::milliseconds deadline) {
+    auto& workers = Workers();
+    std::unique_lock lock(workers.mutex);
+    return workers.changed.wait_for(lock, deadline, [&] { return workers.live == 0; });
+}
+
+void BaseMonitoring::WorkerBody() {
+    Execute();
+    m_finished.store(true, std::memory_order_release);
+}
+
+void BaseMonitoring::Execute() {
+    m_nextDue = SteadyClock::now();
+    m_nextDueNs.store(ToNs(m_nextDue), std::memory_order_relaxed);
+    while (!StopRequested()) {
+        if (Suspended()) {
+            // A pause shows as such; a worker that suspended itself after its
+            // actions keeps its state so that continue-all resumes it.
+            if (m_pauseShown.load(std::memory_order_acquire)) {
+                SetState(ItemState::Paused);
+            }
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return StopRequested() || !Suspended(); });
+            continue;
+        }
+
+        const DateTime now = DateTime::Now();
+        const bool admitted = InSchedule(now);
+        if (admitted && State() == ItemState::Waiting) {
+            SetState(ItemState::Unknown);
+            m_checkNow.store(true, std::memory_order_release);
+        } else if (!admitted && State() != ItemState::Waiting) {
+            SetState(ItemState::Waiting);
+            NotifyStatus();
+        }
+
+        const bool waiting = State() == ItemState::Waiting;
+        const bool due = SteadyClock::now() >= m_nextDue;
+        if (!waiting && (due || CheckRequested() || ResetRequested())) {
+            RunOneCheck();
+            continue;
+        }
+
+        // Sleep until the next check, the next moment the schedule may
+        // change, a request, a pause or a stop, whichever comes first.
+        const double toChange =
+            (m_schedule.NextChange(now).Days() - now.Days()) * DateTime::kSecondsPerDay;
+        auto wakeAt = SteadyClock::now() +
+                      std::chrono::milliseconds(static_cast<long long>(toChange * 1000.0) + 5);
+        if (!waiting) {
+            wakeAt = std::min(wakeAt, m_nextDue);
+        }
+        wakeAt = std::min(wakeAt, SteadyClock::now() + kLongestSleep);
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_until(lock, wakeAt, [&] {
+            return m_wakePending || StopRequested() || Suspended();
+        });
+        m_wakePending = false;
+    }
+}
+
+void BaseMonitoring::RunOneCheck() {
+    m_checkNow.store(false, std::memory_order_release);
+    if (m_observer != nullptr && !StopRequested()) {
+        m_observer->ShowCountdown(*this);
+    }
+    // The interval starts anew with every check; Check may shorten it.
+    SetElapsedSeconds(0);
+    const bool fulfilled = Check();
+    if (fulfilled) {
+        if (!(m_runOnce->Value() && m_fired.load(std::memory_order_acquire)) && !StopRequested()) {
+            const ItemState remembered = State();
+            SetState(ItemState::Acting);
+            NotifyStatus();
+            if (m_observer != nullptr) {
+                m_observer->ActionsStarting(*this);
+            }
+            SetState(remembered);
+            auto actions = Actions();
+            RunActions(*actions, m_files, *this);
+            if (m_toPaused->Value() && !StopRequested()) {
+                if (m_observer != nullptr) {
+                    Pause();
+                } else {
+                    Suspend();
+                }
+            }
+        }
+        m_fired.store(true, std::memory_order_release);
+    } else {
+        m_fired.store(false, std::memory_order_release);
+    }
+    NotifyStatus();
+    m_files.clear();
+    m_checkCount.fetch_add(1, std::memory_order_acq_rel);
+}
+
+}  // namespace quorvel

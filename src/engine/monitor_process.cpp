@@ -1,0 +1,212 @@
+#include "engine/monitor_process.h"
+
+#include "engine/check_file_thread.h"
+#include "engine/text_util.h"
+#include "platform/paths.h"
+
+namespace quorvel {
+
+namespace {
+
+// Lines are read in pieces of at most this many characters; a longer line
+// goes on as a further line.
+constexpr std::size_t kMaxLine = 8192;
+
+}  // namespace
+
+std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused) {
+    if (kind == 0) {
+        return CheckFileThread::Create(paused);
+    }
+    return nullptr;
+}
+
+MonitorProcess::~MonitorProcess() { Clear(); }
+
+std::string MonitorProcess::Header() {
+    std::string header = "; Quorvel 1.4.2 Config File";
+    header += platform::kLineEnding;
+    header += "; You can edit this file, but be accurate.";
+    header += platform::kLineEnding;
+    header += platform::kLineEnding;
+    return header;
+}
+
+bool MonitorProcess::Load(const std::string& path) {
+    auto text = platform::ReadWholeFile(path);
+    if (!text) {
+        return false;
+    }
+    LoadText(*text);
+    return true;
+}
+
+void MonitorProcess::LoadText(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    std::vector<std::string> block;
+    IntParam kind("IsDirectory", 0, 0, 2);
+    BoolParam paused("Paused", false);
+
+    auto takeLine = [&](std::string_view line, bool emptyLine) {
+        if (emptyLine || (!line.empty() && line[0] == ';')) {
+            return;
+        }
+        if (StartsWithIgnoreCase(line, "EOF")) {
+            const bool itemPaused = paused.Value();
+            auto item = Add(kind.Value(), itemPaused);
+            if (item) {
+                item->ReadSettings(block);
+                StartItem(item, itemPaused);
+            }
+            block.clear();
+            kind.Reset();
+            paused.Reset();
+            return;
+        }
+        block.emplace_back(line);
+        kind.ParseLine(line);
+        paused.ParseLine(line);
+    };
+
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        const bool terminated = end != std::string_view::npos;
+        if (!terminated) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(pos, end - pos);
+        pos = terminated ? end + 1 : end;
+        if (terminated && !line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            takeLine(line, terminated);
+            continue;
+        }
+        // An overlong line is read as several lines.
+        while (!line.empty()) {
+            const std::size_t n = std::min(line.size(), kMaxLine);
+            takeLine(line.substr(0, n), false);
+            line.remove_prefix(n);
+        }
+    }
+}
+
+void MonitorProcess::StartItem(const std::shared_ptr<BaseMonitoring>& item, bool paused) {
+    item->SetObserver(m_observer);
+    item->Start();
+    if (!paused && !m_allPaused) {
+        item->Resume();
+    }
+}
+
+bool MonitorProcess::SaveTo(platform::OutputSink& sink,
+                            const std::function<bool(int)>& selected) const {
+    bool ok = sink.Write(Header());
+    std::string block;
+    for (int i = 0; i < Count() && ok; ++i) {
+        if (selected && !selected(i)) {
+            continue;
+        }
+        block.clear();
+        block += ";;;";
+        block += platform::kLineEnding;
+        if (const auto& item = m_entries[static_cast<std::size_t>(i)]) {
+            item->WriteSettings(block);
+        } else {
+            block += "IsDirectory=2";
+            block += platform::kLineEnding;
+        }
+        block += "EOF";
+        block += platform::kLineEnding;
+        ok = sink.Write(block);
+    }
+    return ok;
+}
+
+bool MonitorProcess::Save(const std::string& path, const std::function<bool(int)>& selected) const {
+    platform::AtomicFile file;
+    if (!file.Open(path, 0644)) {
+        return false;
+    }
+    return SaveTo(file, selected) && file.Commit();
+}
+
+std::shared_ptr<BaseMonitoring> MonitorProcess::Add(int kind, bool paused) {
+    auto item = CreateItem(kind, paused);
+    if (item) {
+        item->SetKind(kind);
+        item->SetId(Count());
+        item->SetObserver(m_observer);
+    }
+    m_entries.push_back(item);
+    return item;
+}
+
+void MonitorProcess::Delete(int index) {
+    if (index < 0 || index >= Count()) {
+        return;
+    }
+    if (const auto& item = m_entries[static_cast<std::size_t>(index)]) {
+        item->RequestStop();
+    }
+    m_entries.erase(m_entries.begin() + index);
+    for (int i = index; i < Count(); ++i) {
+        if (const auto& item = m_entries[static_cast<std::size_t>(i)]) {
+            item->SetId(i);
+        }
+    }
+}
+
+bool MonitorProcess::Move(int from, int to) {
+    if (from < 0 || to < 0 || from >= Count() || to >= Count() || from == to) {
+        return false;
+    }
+    auto entry = m_entries[static_cast<std::size_t>(from)];
+    m_entries.erase(m_entries.begin() + from);
+    m_entries.insert(m_entries.begin() + to, std::move(entry));
+    for (int i = std::min(from, to); i <= std::max(from, to); ++i) {
+        if (const auto& item = m_entries[static_cast<std::size_t>(i)]) {
+            item->SetId(i);
+        }
+    }
+    return true;
+}
+
+void MonitorProcess::Clear() {
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+        if (*it) {
+            (*it)->RequestStop();
+        }
+    }
+    m_entries.clear();
+}
+
+std::shared_ptr<BaseMonitoring> MonitorProcess::Get(int index) const {
+    if (index < 0 || index >= Count()) {
+        return nullptr;
+    }
+    return m_entries[static_cast<std::size_t>(index)];
+}
+
+void MonitorProcess::SetAllPaused(bool paused) {
+    if (paused == m_allPaused) {
+        return;
+    }
+    m_allPaused = paused;
+    for (const auto& item : m_entries) {
+        if (!item || item->State() == ItemState::Paused) {
+            continue;
+        }
+        if (paused) {
+            item->Suspend();
+        } else {
+            item->Resume();
+        }
+    }
+}
+
+}  // namespace quorvel
