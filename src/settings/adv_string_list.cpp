@@ -1,0 +1,149 @@
+#include "settings/adv_string_list.h"
+
+#include <array>
+#include <utility>
+
+namespace quorvel {
+
+namespace {
+
+struct BuiltIn {
+    std::string_view key;
+    std::string_view text;
+};
+
+constexpr std::array<BuiltIn, AdvStringList::kCount> kBuiltIn = {{
+    {"lngCantLoad", "Can not load configuration file"},
+    {"lngNotifyTitle", "Quorvel Notification"},
+    {"lngPrograms", "Program files"},
+    {"lngAllFiles", "All files"},
+    {"lngWaveFiles", "Microsoft Waveform Audio Files"},
+    {"lngAddDir", "Add Directory"},
+    {"lngAddFile", "Add File"},
+    {"lngDirProp", "Directory Properties"},
+    {"lngCopyDir", "Copy Directory"},
+    {"lngFileProp", "File Properties"},
+    {"lngCopyFile", "Copy File"},
+    {"lngIntervMsg", "Incorrect interval value. Please specify positive nonzero integer."},
+    {"lngMoreCond", "Please specify one or more of conditions."},
+    {"lngCopy", "Copy: "},
+    {"lngMove", "Move: "},
+    {"lngRename", "Rename: "},
+    {"lngDelete", "Delete: "},
+    {"lngCreateList", "Create filelist"},
+    {"lngExecute", "Execute program"},
+    {"lngPopup", "Popup window"},
+    {"lngSound", "Play sound"},
+    {"lngFileOp", "File operation"},
+    {"lngActive", "Active"},
+    {"lngDeleteMsg", "Delete item(s) from monitoring list?"},
+    {"lngCantSave", "Can't save configuration file."},
+    {"lngLoadTitle", "Load config file..."},
+    {"lngConfChanged", "Configuration was changed. Do you want to save it?"},
+    {"lngErrorLoading", "Error during loading configuration file."},
+    {"lngSaveAs", "Save config file as..."},
+    {"lngQVFiles", "Quorvel files"},
+    {"lngStopped", "Stopped"},
+    {"lngModified", "Modified"},
+    {"lngImportTitle", "Import from config file..."},
+    {"lngExportTitle", "Export to config file..."},
+    {"lngExitMsg", "Do you want to exit from Quorvel?"},
+    {"lngSelectDir", "Please select directory:"},
+    {"lngCantLoadHH", "Can not load HTML Help"},
+    {"lngGoToMS_1", "It seems that HTML Help Viewer is not installed on your system."},
+    {"lngGoToMS_2", "Do you wish to go to the Microsoft web site to download Help Viewer now?"},
+    {"lngChangeCaption", "If any file has been &changed"},
+    {"lngNoChangeCaption", "If no files has been &changed"},
+    {"lngAddCaption", "If &new files has been added"},
+    {"lngNoAddCaption", "If no &new files has been added"},
+    {"lngDelCaption", "If some files has been &deleted"},
+    {"lngNoDelCaption", "If no files has been &deleted"},
+    {"lngAnyCaption", "If &anything changed (one of above)"},
+    {"lngNoAnyCaption", "If no&thing changed (all of above)"},
+    {"lngSelectFile", "Select a file..."},
+    {"lngNoPop", "No Help topic is associated with this item."},
+    {"lngKillApp", "Terminate Program"},
+    {"lngLoaded", "Configuration file \"%s\" is loaded."},
+    {"lngStarted", "Monitoring started. Press 'X' to exit."},
+    {"lngInstallSvcFinish", "Service is installed successfully."},
+    {"lngInstallSvcError", "Can not install service."},
+    {"lngRemoveSvcFinish", "Service is removed successfully."},
+    {"lngRemoveSvcError", "Can not remove service."},
+    {"lngStartSvc", "Service started."},
+    {"lngStartSvcError", "Can not start service."},
+    {"lngStopSvc", "Service stopped."},
+    {"lngStopSvcError", "Can not stop service."},
+}};
+
+std::shared_ptr<const std::vector<std::string>> BuiltInTable() {
+    auto table = std::make_shared<std::vector<std::string>>();
+    table->reserve(kBuiltIn.size());
+    for (const auto& entry : kBuiltIn) {
+        table->emplace_back(entry.text);
+    }
+    return table;
+}
+
+bool InRange(int index) {
+    return index >= 0 && index < AdvStringList::kCount;
+}
+
+}  // namespace
+
+AdvStringList::AdvStringList() : m_texts(BuiltInTable()) {}
+
+AdvStringList& AdvStringList::Instance() {
+    // Deliberately never destroyed: worker threads may still read it at exit.
+    static AdvStringList* const instance = new AdvStringList();
+    return *instance;
+}
+
+std::shared_ptr<const AdvStringList::Table> AdvStringList::Snapshot() const {
+    std::lock_guard lock(m_mutex);
+    return m_texts;
+}
+
+std::string AdvStringList::Text(int index) const {
+    if (!InRange(index)) {
+        return {};
+    }
+    return (*Snapshot())[static_cast<std::size_t>(index)];
+}
+
+std::string AdvStringList::OemText(int index) const {
+    return Text(index);
+}
+
+std::string AdvStringList::Key(int index) {
+    return InRange(index) ? std::string(kBuiltIn[static_cast<std::size_t>(index)].key)
+                          : std::string();
+}
+
+std::string AdvStringList::BuiltInText(int index) {
+    return InRange(index) ? std::string(kBuiltIn[static_cast<std::size_t>(index)].text)
+                          : std::string();
+}
+
+std::vector<std::string> AdvStringList::Texts() const {
+    return *Snapshot();
+}
+
+void AdvStringList::SetTexts(std::vector<std::string> texts) {
+    // Built aside; readers keep the old table until the swap.
+    auto table = std::make_shared<Table>(std::move(texts));
+    const std::size_t given = table->size();
+    table->resize(kCount);
+    std::lock_guard lock(m_mutex);
+    for (std::size_t i = given; i < table->size(); ++i) {
+        (*table)[i] = (*m_texts)[i];
+    }
+    m_texts = std::move(table);
+}
+
+void AdvStringList::Reset() {
+    auto table = BuiltInTable();
+    std::lock_guard lock(m_mutex);
+    m_texts = std::move(table);
+}
+
+}  // namespace quorvel
