@@ -50,6 +50,10 @@ protected:
 
 using ActionList = std::vector<std::unique_ptr<Action>>;
 
+/// The caption of a kind in the language in force now ("Create filelist"
+/// ...); empty for a number outside 0 to 5.
+std::string ActionKindCaption(int kind);
+
 /// A new action of the given kind (0 to 5) with default settings; nothing
 /// for any other kind.
 std::unique_ptr<Action> CreateAction(int kind);

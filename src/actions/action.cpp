@@ -1,0 +1,134 @@
+#include "actions/action.h"
+
+#include <cstdint>
+#include <limits>
+#include <thread>
+
+#include "actions/action_text.h"
+#include "actions/exec_action.h"
+#include "actions/file_op_action.h"
+#include "actions/kill_action.h"
+#include "actions/list_action.h"
+#include "actions/popup_action.h"
+#include "actions/sound_action.h"
+
+namespace quorvel {
+
+namespace {
+
+// String table entries of the kind captions, by kind number.
+constexpr int kCaptionIndex[] = {17, 18, 19, 20, 21, 49};
+
+}  // namespace
+
+bool PlainRunControl::SleepFor(std::chrono::milliseconds duration) {
+    if (duration.count() > 0) {
+        std::this_thread::sleep_for(duration);
+    }
+    return true;
+}
+
+Action::Action(ActionKind kind, std::string caption) : m_caption(std::move(caption)) {
+    m_kind = &m_params.Add<IntParam>("Action", 0, 0, 5);
+    m_enabled = &m_params.Add<BoolParam>("Enabled", true);
+    m_delayBefore =
+        &m_params.Add<IntParam>("DelayBefore", 0, 0, std::numeric_limits<std::int32_t>::max());
+    m_comment = &m_params.Add<StringParam>("ActComment", "");
+    m_kind->SetValue(static_cast<int>(kind));
+}
+
+std::string ActionKindCaption(int kind) {
+    if (kind < 0 || kind > 5) {
+        return {};
+    }
+    return ActionText(kCaptionIndex[kind]);
+}
+
+std::unique_ptr<Action> CreateAction(int kind) {
+    std::unique_ptr<Action> action;
+    switch (kind) {
+        case 0:
+            action = std::make_unique<ListAction>();
+            break;
+        case 1:
+            action = std::make_unique<ExecAction>();
+            break;
+        case 2:
+            action = std::make_unique<PopupAction>();
+            break;
+        case 3:
+            action = std::make_unique<SoundAction>();
+            break;
+        case 4:
+            action = std::make_unique<FileOpAction>();
+            break;
+        case 5:
+            action = std::make_unique<KillAction>();
+            break;
+        default:
+            return nullptr;
+    }
+    if (auto* param = dynamic_cast<IntParam*>(action->Params().Find("Action"))) {
+        param->SetValue(kind);
+    }
+    return action;
+}
+
+void CopyActionList(ActionList& destination, const ActionList& source) {
+    // The old actions go first: a sound action stops its loop as it dies.
+    destination.clear();
+    destination.reserve(source.size());
+    for (const auto& original : source) {
+        if (!original) {
+            continue;
+        }
+        auto copy = CreateAction(static_cast<int>(original->Kind()));
+        if (!copy) {
+            continue;
+        }
+        copy->Params().AssignFrom(original->Params());
+        destination.push_back(std::move(copy));
+    }
+}
+
+void RunActions(const ActionList& actions, const FileList& files, RunControl& control) {
+    const DateTime runStart = DateTime::Now();
+    for (const auto& action : actions) {
+        if (control.StopRequested()) {
+            return;
+        }
+        if (!action || !action->Enabled()) {
+            continue;
+        }
+        if (action->DelayBefore() > 0) {
+            if (!control.SleepFor(std::chrono::milliseconds(action->DelayBefore())) ||
+                control.StopRequested()) {
+                return;
+            }
+        }
+        if (!action->Execute(files, runStart, control)) {
+            break;
+        }
+    }
+    for (const auto& action : actions) {
+        if (!action || action->Kind() != ActionKind::List || !action->Enabled()) {
+            continue;
+        }
+        if (auto* list = dynamic_cast<ListAction*>(action.get()); list && list->DeleteAfterRun()) {
+            list->DeleteListFile();
+        }
+    }
+}
+
+void StopSounds(const ActionList& actions) {
+    for (const auto& action : actions) {
+        if (!action || action->Kind() != ActionKind::Sound || !action->Enabled()) {
+            continue;
+        }
+        if (auto* sound = dynamic_cast<SoundAction*>(action.get())) {
+            sound->RequestStop();
+        }
+    }
+}
+
+}  // namespace quorvel
