@@ -23,4 +23,8 @@ struct ExpandListResult {
 ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::string_view text,
                             int first, int count);
 
+/// The name of the placeholder record, "[D:]" sep "[P]" sep "[N].[E]", that
+/// an empty list expands against (ExpandList uses the platform's separator).
+std::string PlaceholderName(char separator);
+
 }  // namespace quorvel

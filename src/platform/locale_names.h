@@ -1,0 +1,26 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace quorvel::platform {
+
+/// Names and formats of dates and times for the current LC_TIME locale. The
+/// formats are strftime patterns ("%A, %B %-d, %Y"); in the "C" and "POSIX"
+/// locales they are the English defaults.
+struct LocaleNames {
+    std::array<std::string, 12> monthNames;       ///< January first
+    std::array<std::string, 12> shortMonthNames;  ///< January first
+    std::array<std::string, 7> dayNames;          ///< Sunday first
+    std::array<std::string, 7> shortDayNames;     ///< Sunday first
+    std::string amString;                         ///< morning designator, may be empty
+    std::string pmString;                         ///< afternoon designator, may be empty
+    std::string longDateFormat;                   ///< date only, names spelt out
+    std::string longTimeFormat;                   ///< time with seconds
+};
+
+/// Reads the names and formats of the locale currently set for LC_TIME.
+/// Thread-safe as long as no other thread changes the locale meanwhile.
+LocaleNames CurrentLocaleNames();
+
+}  // namespace quorvel::platform

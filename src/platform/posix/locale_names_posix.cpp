@@ -1,0 +1,170 @@
+#include "platform/locale_names.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <string_view>
+#include <vector>
+
+namespace quorvel::platform {
+
+namespace {
+
+std::string Info(nl_item item) {
+    const char* text = nl_langinfo(item);
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+bool IsPlainCLocale() {
+    const char* name = setlocale(LC_TIME, nullptr);
+    if (name == nullptr) {
+        return true;
+    }
+    std::string_view n(name);
+    return n == "C" || n == "POSIX" || n.starts_with("C.");
+}
+
+// One conversion ("%-d") or one run of literal text of a strftime pattern.
+struct Piece {
+    std::string text;
+    char conversion = 0;  // 0 for literal text
+};
+
+std::vector<Piece> Split(std::string_view pattern) {
+    std::vector<Piece> pieces;
+    std::size_t i = 0;
+    while (i < pattern.size()) {
+        if (pattern[i] == '%' && i + 1 < pattern.size()) {
+            std::size_t j = i + 1;
+            while (j < pattern.size() && std::string_view("-_0^#EO").find(pattern[j]) != std::string_view::npos) {
+                ++j;
+            }
+            while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9') {
+                ++j;
+            }
+            if (j >= pattern.size()) {
+                break;
+            }
+            pieces.push_back({std::string(pattern.substr(i, j + 1 - i)), pattern[j]});
+            i = j + 1;
+            continue;
+        }
+        std::size_t j = pattern.find('%', i + 1);
+        if (j == std::string_view::npos) {
+            j = pattern.size();
+        }
+        pieces.push_back({std::string(pattern.substr(i, j - i)), 0});
+        i = j;
+    }
+    return pieces;
+}
+
+// Replaces the locale's composite conversions (%r, %X, %x, %c) by their
+// patterns, one level deep, so that readers only meet plain conversions.
+std::string ExpandComposites(std::string_view pattern) {
+    std::string out;
+    for (const Piece& p : Split(pattern)) {
+        switch (p.conversion) {
+            case 'r': out += Info(T_FMT_AMPM); break;
+            case 'X': out += Info(T_FMT); break;
+            case 'x': out += Info(D_FMT); break;
+            case 'c': out += Info(D_T_FMT); break;
+            default: out += p.text; break;
+        }
+    }
+    return out;
+}
+
+bool IsTimeConversion(char c) {
+    return std::string_view("HIklMSpPrRTXZzsc").find(c) != std::string_view::npos;
+}
+
+// The locale's date-and-time pattern (as date(1) prints it) without its time
+// parts and with day and month names spelt out: the nearest the C library
+// comes to a long date format.
+std::string LongDateFrom(std::string_view dateTimePattern) {
+    std::vector<Piece> pieces = Split(dateTimePattern);
+    std::string out;
+    bool haveKept = false;
+    bool removedSinceKept = false;
+    std::string pendingLiteral;
+    for (const Piece& p : pieces) {
+        if (p.conversion == 0) {
+            if (!removedSinceKept) {
+                pendingLiteral += p.text;
+            }
+            continue;
+        }
+        if (IsTimeConversion(p.conversion)) {
+            removedSinceKept = true;
+            continue;
+        }
+        if (haveKept || !pendingLiteral.empty()) {
+            out += pendingLiteral;
+        }
+        pendingLiteral.clear();
+        removedSinceKept = false;
+        std::string conv = p.text;
+        if (p.conversion == 'a') {
+            conv.back() = 'A';
+        } else if (p.conversion == 'b' || p.conversion == 'h') {
+            conv.back() = 'B';
+        }
+        out += conv;
+        haveKept = true;
+    }
+    // Text after the last date part belongs to it only when no time part
+    // came between ("%e日").
+    while (!pendingLiteral.empty() && (pendingLiteral.back() == ' ' || pendingLiteral.back() == ',')) {
+        pendingLiteral.pop_back();
+    }
+    out += pendingLiteral;
+    while (!out.empty() && out.front() == ' ') {
+        out.erase(0, 1);
+    }
+    return out;
+}
+
+}  // namespace
+
+LocaleNames CurrentLocaleNames() {
+    LocaleNames names;
+    static constexpr nl_item kMonths[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
+                                            MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
+    static constexpr nl_item kShortMonths[12] = {ABMON_1, ABMON_2, ABMON_3,  ABMON_4,
+                                                 ABMON_5, ABMON_6, ABMON_7,  ABMON_8,
+                                                 ABMON_9, ABMON_10, ABMON_11, ABMON_12};
+    static constexpr nl_item kDays[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
+    static constexpr nl_item kShortDays[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
+                                              ABDAY_5, ABDAY_6, ABDAY_7};
+    for (int i = 0; i < 12; ++i) {
+        names.monthNames[i] = Info(kMonths[i]);
+        names.shortMonthNames[i] = Info(kShortMonths[i]);
+    }
+    for (int i = 0; i < 7; ++i) {
+        names.dayNames[i] = Info(kDays[i]);
+        names.shortDayNames[i] = Info(kShortDays[i]);
+    }
+    names.amString = Info(AM_STR);
+    names.pmString = Info(PM_STR);
+    if (IsPlainCLocale()) {
+        names.longDateFormat = "%A, %B %-d, %Y";
+        names.longTimeFormat = "%H:%M:%S";
+    } else {
+        std::string dateTime = Info(_DATE_FMT);
+        if (dateTime.empty()) {
+            dateTime = Info(D_FMT);
+        }
+        names.longDateFormat = LongDateFrom(dateTime);
+        if (names.longDateFormat.empty()) {
+            names.longDateFormat = ExpandComposites(Info(D_FMT));
+        }
+        names.longTimeFormat = ExpandComposites(Info(T_FMT));
+        if (names.longTimeFormat.empty()) {
+            names.longTimeFormat = "%H:%M:%S";
+        }
+    }
+    return names;
+}
+
+}  // namespace quorvel::platform
