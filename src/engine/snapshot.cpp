@@ -1,0 +1,229 @@
+#include "engine/snapshot.h"
+
+#include <zlib.h>
+
+#include <bit>
+#include <limits>
+
+namespace quorvel {
+
+namespace {
+
+constexpr std::uint32_t kNoName = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t kTakenAll = kNone - 1;
+
+std::size_t HomeSlot(std::uint32_t key, std::size_t mask) {
+    // Fibonacci hashing: the top bits of the product are well mixed.
+    const int bits = std::countr_zero(mask + 1);
+    return bits == 0 ? 0 : static_cast<std::uint32_t>(key * 2654435769u) >> (32 - bits);
+}
+
+}  // namespace
+
+std::uint32_t Crc32Step(std::uint32_t reg, const void* data, std::size_t size) {
+    // zlib conditions the register on the way in and out; undo both so the
+    // caller holds the raw register.
+    return static_cast<std::uint32_t>(
+               crc32_z(reg ^ 0xFFFFFFFFu, static_cast<const Bytef*>(data), size)) ^
+           0xFFFFFFFFu;
+}
+
+std::uint32_t PathKey(std::string_view path) {
+    return static_cast<std::uint32_t>(
+        crc32_z(0, reinterpret_cast<const Bytef*>(path.data()), path.size()));
+}
+
+void Snapshot::Reserve(std::size_t count) {
+    m_keys.reserve(count);
+    m_times.reserve(count);
+    m_sizes.reserve(count);
+}
+
+void Snapshot::Trim() {
+    const std::size_t n = m_keys.size();
+    if (m_keys.capacity() > n + n / 4 + 64) {
+        m_keys.shrink_to_fit();
+        m_times.shrink_to_fit();
+        m_sizes.shrink_to_fit();
+        if (!m_nameSlot.empty()) {
+            m_nameSlot.shrink_to_fit();
+        }
+    }
+}
+
+void Snapshot::Clear() {
+    m_keys.clear();
+    m_times.clear();
+    m_sizes.clear();
+    m_nameSlot.clear();
+    m_names.clear();
+    m_front = 0;
+    m_left = 0;
+    m_indexed = false;
+    m_taken.clear();
+    m_next.clear();
+    m_slots.clear();
+    m_mask = 0;
+}
+
+void Snapshot::Append(std::uint32_t key, double time, std::int64_t size) {
+    m_keys.push_back(key);
+    m_times.push_back(time);
+    m_sizes.push_back(size);
+    if (!m_nameSlot.empty()) {
+        m_nameSlot.push_back(kNoName);
+    }
+}
+
+void Snapshot::Append(std::uint32_t key, double time, std::int64_t size, std::string_view name) {
+    if (m_nameSlot.empty()) {
+        m_nameSlot.reserve(m_keys.capacity());
+        m_nameSlot.assign(m_keys.size(), kNoName);
+    }
+    m_keys.push_back(key);
+    m_times.push_back(time);
+    m_sizes.push_back(size);
+    m_nameSlot.push_back(static_cast<std::uint32_t>(m_names.size()));
+    m_names.emplace_back(name);
+}
+
+void Snapshot::Append(const File& file) {
+    if (file.name) {
+        Append(file.key, file.time, file.size, *file.name);
+    } else {
+        Append(file.key, file.time, file.size);
+    }
+}
+
+const std::string* Snapshot::NameAt(std::size_t i) const {
+    if (m_nameSlot.empty() || m_nameSlot[i] == kNoName) {
+        return nullptr;
+    }
+    return &m_names[m_nameSlot[i]];
+}
+
+File Snapshot::At(std::size_t i) const {
+    File f;
+    f.key = m_keys[i];
+    f.time = m_times[i];
+    f.size = m_sizes[i];
+    if (const std::string* name = NameAt(i)) {
+        f.name = *name;
+    }
+    return f;
+}
+
+void Snapshot::PopBack() {
+    if (m_keys.empty()) {
+        return;
+    }
+    m_keys.pop_back();
+    m_times.pop_back();
+    m_sizes.pop_back();
+    if (!m_nameSlot.empty()) {
+        if (m_nameSlot.back() != kNoName && m_nameSlot.back() + 1 == m_names.size()) {
+            m_names.pop_back();
+        }
+        m_nameSlot.pop_back();
+    }
+}
+
+void Snapshot::BeginLookups() {
+    m_front = 0;
+    m_left = m_keys.size();
+    m_indexed = false;
+    m_taken.clear();
+    m_next.clear();
+    m_slots.clear();
+    m_mask = 0;
+}
+
+bool Snapshot::Present(std::size_t i) const {
+    if (i < m_front || i >= m_keys.size()) {
+        return false;
+    }
+    if (!m_indexed) {
+        return true;
+    }
+    return (m_taken[i / 64] >> (i % 64) & 1u) == 0;
+}
+
+std::size_t Snapshot::IndexBytes() const {
+    return m_taken.capacity() * sizeof(std::uint64_t) + m_next.capacity() * sizeof(std::uint32_t) +
+           m_slots.capacity() * sizeof(Slot);
+}
+
+void Snapshot::BuildIndex() {
+    const std::size_t n = m_keys.size();
+    const std::size_t present = n - m_front;
+    std::size_t tableSize = 16;
+    while (tableSize < present * 2) {
+        tableSize *= 2;
+    }
+    m_mask = tableSize - 1;
+    // A slot is free while its head is kNone; a used slot keeps its key after
+    // all its entries were taken (head kTakenAll), so probing never has to
+    // step over holes.
+    m_slots.assign(tableSize, Slot{0, kNone});
+    m_next.assign(n, kNone);
+    m_taken.assign((n + 63) / 64, 0);
+    for (std::size_t i = 0; i < m_front; ++i) {
+        m_taken[i / 64] |= std::uint64_t{1} << (i % 64);
+    }
+    // Backwards, so that each chain starts at the first entry with its key.
+    for (std::size_t i = n; i-- > m_front;) {
+        const std::uint32_t key = m_keys[i];
+        std::size_t pos = HomeSlot(key, m_mask);
+        for (;;) {
+            Slot& s = m_slots[pos];
+            if (s.head == kNone) {
+                s.key = key;
+                s.head = static_cast<std::uint32_t>(i);
+                break;
+            }
+            if (s.key == key) {
+                m_next[i] = s.head;
+                s.head = static_cast<std::uint32_t>(i);
+                break;
+            }
+            pos = (pos + 1) & m_mask;
+        }
+    }
+    m_indexed = true;
+}
+
+std::size_t Snapshot::TakeFirst(std::uint32_t key) {
+    if (m_left == 0) {
+        return npos;
+    }
+    if (!m_indexed) {
+        // Entries found in stored order need no index.
+        if (m_keys[m_front] == key) {
+            --m_left;
+            return m_front++;
+        }
+        BuildIndex();
+    }
+    std::size_t pos = HomeSlot(key, m_mask);
+    for (;;) {
+        Slot& s = m_slots[pos];
+        if (s.head == kNone) {
+            return npos;
+        }
+        if (s.key == key) {
+            if (s.head == kTakenAll) {
+                return npos;
+            }
+            const std::size_t found = s.head;
+            const std::uint32_t next = m_next[found];
+            s.head = next == kNone ? kTakenAll : next;
+            m_taken[found / 64] |= std::uint64_t{1} << (found % 64);
+            --m_left;
+            return found;
+        }
+        pos = (pos + 1) & m_mask;
+    }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+/// Feeds bytes into a CRC-32 register (reflected polynomial 0xEDB88320)
+/// without the final XOR.
+std::uint32_t Crc32Step(std::uint32_t reg, const void* data, std::size_t size);
+
+/// The key of a path: the standard CRC-32 of its bytes.
+std::uint32_t PathKey(std::string_view path);
+
+/// One entry of a directory snapshot, as handed in and out of a Snapshot.
+struct File {
+    std::uint32_t key = 0;
+    double time = 0.0;  ///< last-write time (local date-time); 0 = seen in use
+    std::int64_t size = 0;
+    std::optional<std::string> name;  ///< full path, when kept
+
+    bool operator==(const File&) const = default;
+};
+
+/// The entries a directory check found, in scan order. Entries are stored
+/// column by column (key, time, size: 20 bytes each); names cost memory only
+/// when some entry keeps one.
+///
+/// A snapshot used as the previous check's state answers lookups: TakeFirst
+/// removes and answers the first entry still present with a key, and what is
+/// left at the end are the entries the scan did not find again, in snapshot
+/// order. While entries are found in the order they were stored no index is
+/// built; the first lookup that misses the front builds a hash index over
+/// the entries left, so every lookup costs constant time.
+class Snapshot {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    Snapshot() = default;
+    Snapshot(Snapshot&&) noexcept = default;
+    Snapshot& operator=(Snapshot&&) noexcept = default;
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+    void Reserve(std::size_t count);
+    /// Gives back room the entries do not use when it is a large share.
+    void Trim();
+    void Clear();
+
+    void Append(std::uint32_t key, double time, std::int64_t size);
+    void Append(std::uint32_t key, double time, std::int64_t size, std::string_view name);
+    void Append(const File& file);
+
+    std::size_t Size() const { return m_keys.size(); }
+    bool Empty() const { return m_keys.empty(); }
+    std::uint32_t KeyAt(std::size_t i) const { return m_keys[i]; }
+    double TimeAt(std::size_t i) const { return m_times[i]; }
+    std::int64_t SizeAt(std::size_t i) const { return m_sizes[i]; }
+    /// The stored name, or nullptr when the entry has none.
+    const std::string* NameAt(std::size_t i) const;
+    File At(std::size_t i) const;
+    void SetTime(std::size_t i, double time) { m_times[i] = time; }
+    void SetSize(std::size_t i, std::int64_t size) { m_sizes[i] = size; }
+    /// Removes the last entry (only before lookups start).
+    void PopBack();
+    bool HasNames() const { return !m_nameSlot.empty(); }
+
+    // Lookups on the previous check's snapshot.
+    /// Removes the first entry still present with the key and answers its
+    /// position, or npos when none is left.
+    std::size_t TakeFirst(std::uint32_t key);
+    bool Present(std::size_t i) const;
+    /// Number of entries not taken yet.
+    std::size_t LeftCount() const { return m_left; }
+    /// Calls f(position) for every entry not taken, in snapshot order.
+    template <typename F>
+    void ForEachLeft(F&& f) const {
+        for (std::size_t i = m_front; i < m_keys.size(); ++i) {
+            if (Present(i)) {
+                f(i);
+            }
+        }
+    }
+    /// Starts answering lookups: every entry counts as present.
+    void BeginLookups();
+    /// Bytes held by the index while lookups run (for measurements).
+    std::size_t IndexBytes() const;
+
+private:
+    void BuildIndex();
+
+    std::vector<std::uint32_t> m_keys;
+    std::vector<double> m_times;
+    std::vector<std::int64_t> m_sizes;
+    // Present only when some entry keeps a name: per entry an index into
+    // m_names, or kNoName.
+    std::vector<std::uint32_t> m_nameSlot;
+    std::vector<std::string> m_names;
+
+    // Lookup state. Before the index exists, the entries present are exactly
+    // [m_front, size).
+    std::size_t m_front = 0;
+    std::size_t m_left = 0;
+    bool m_indexed = false;
+    std::vector<std::uint64_t> m_taken;  // bit per entry, with the index
+    std::vector<std::uint32_t> m_next;   // next entry with the same key
+    struct Slot {
+        std::uint32_t key;
+        std::uint32_t head;  // first entry present with the key, or a marker
+    };
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/local_time.h"
+#include "platform/unique_fd.h"
+
+namespace quorvel::platform {
+
+/// Opens a directory for reading, following a symlink in the path; paths
+/// longer than the system's limit are opened component by component.
+/// Answers an invalid descriptor when the directory cannot be opened.
+UniqueFd OpenDirectory(const std::string& path);
+
+/// One entry met by DirectoryScanner. Its type comes from the listing; the
+/// details (time, size, identity) are looked up on the first Resolve, which
+/// follows a symlink to its target and reports the link itself when the
+/// target is missing.
+class ScanEntry {
+public:
+    /// The entry's name as the file system returned it (any bytes but "/").
+    std::string_view Name() const { return m_name; }
+    /// The directory path (ending with the separator) followed by the name.
+    std::string_view FullPath() const { return m_fullPath; }
+    /// A real directory (never a symlink to one): one that may be entered.
+    bool IsRealDirectory() const { return m_type == Type::Directory; }
+    bool IsSymlink() const { return m_type == Type::Symlink; }
+    /// True once resolved; false when the entry vanished before it could be
+    /// looked up.
+    bool Resolve();
+    /// A directory or a symlink to one (after Resolve).
+    bool IsDirectory() const { return m_isDirectory; }
+    std::int64_t Size() const { return m_size; }
+    EpochTime Modified() const { return m_modified; }
+    std::uint64_t Device() const { return m_device; }
+    std::uint64_t Inode() const { return m_inode; }
+
+private:
+    friend class DirectoryScanner;
+    enum class Type : std::uint8_t { Directory, Symlink, Other, Unknown };
+
+    int m_dirFd = -1;
+    const char* m_cName = nullptr;
+    std::string_view m_name;
+    std::string_view m_fullPath;
+    Type m_type = Type::Unknown;
+    bool m_resolved = false;
+    bool m_resolveOk = false;
+    bool m_isDirectory = false;
+    std::int64_t m_size = 0;
+    EpochTime m_modified;
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+};
+
+/// Walks a directory tree without recursion, so any depth fits, and never
+/// enters a symlinked directory, so links cannot make loops. A directory
+/// that vanishes or refuses access contributes nothing; the walk goes on.
+/// Only a bounded number of directories is held open at once.
+class DirectoryScanner {
+public:
+    class Visitor {
+    public:
+        virtual ~Visitor() = default;
+        /// Asked before each entry; true ends the whole walk.
+        virtual bool ShouldStop() = 0;
+        /// Asked for each real directory; true has it walked now, before
+        /// Visit is called for the directory entry itself.
+        virtual bool Enter(ScanEntry& entry) = 0;
+        /// Called for every entry (after its walk, when it was entered).
+        virtual void Visit(ScanEntry& entry) = 0;
+    };
+
+    /// Walks root (a directory path ending with the separator). Entries of a
+    /// directory come in the order the file system returns them. Answers
+    /// false when the root itself cannot be read.
+    static bool Scan(const std::string& root, Visitor& visitor);
+
+    /// How many directories are kept open at most while walking deep trees.
+    static constexpr int kOpenDirectoryLimit = 48;
+};
+
+}  // namespace quorvel::platform
