@@ -41,7 +41,7 @@ bool MonitorProcess::Load(const std::string& path) {
     return true;
 }
 
-void MonitorProcess::LoadText(std::string_view text) {
+void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVisitor& visit) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
@@ -54,12 +54,7 @@ void MonitorProcess::LoadText(std::string_view text) {
             return;
         }
         if (StartsWithIgnoreCase(line, "EOF")) {
-            const bool itemPaused = paused.Value();
-            auto item = Add(kind.Value(), itemPaused);
-            if (item) {
-                item->ReadSettings(block);
-                StartItem(item, itemPaused);
-            }
+            visit(kind.Value(), paused.Value(), block);
             block.clear();
             kind.Reset();
             paused.Reset();
@@ -93,6 +88,16 @@ void MonitorProcess::LoadText(std::string_view text) {
             line.remove_prefix(n);
         }
     }
+}
+
+void MonitorProcess::LoadText(std::string_view text) {
+    ForEachConfigurationBlock(text, [&](int kind, bool paused,
+                                        const std::vector<std::string>& lines) {
+        if (auto item = Add(kind, paused)) {
+            item->ReadSettings(lines);
+            StartItem(item, paused);
+        }
+    });
 }
 
 void MonitorProcess::StartItem(const std::shared_ptr<BaseMonitoring>& item, bool paused) {

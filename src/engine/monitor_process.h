@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/base_monitoring.h"
@@ -58,6 +59,16 @@ private:
     bool m_allPaused = false;
     ItemObserver* m_observer = nullptr;
 };
+
+/// Called for every complete block of a configuration text with its
+/// "IsDirectory" and "Paused" values and its lines.
+using ConfigurationBlockVisitor =
+    std::function<void(int kind, bool paused, const std::vector<std::string>& lines)>;
+
+/// Splits a configuration text into blocks: comment and empty lines are
+/// skipped, "EOF" ends a block, lines over 8192 characters are read as
+/// several lines, and lines after the last "EOF" are dropped.
+void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVisitor& visit);
 
 /// Creates an item of kind 0 or 1; other kinds give none. Directory items
 /// come from the directory monitor when it is linked in.
