@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+/// What the console program was asked to do.
+enum class CommandKind {
+    Run,      ///< monitor a configuration until X or a signal
+    Service,  ///< the service body under the service manager
+    Start,
+    Stop,
+    Install,
+    Remove,
+    Usage,
+    Version,
+};
+
+struct CommandLine {
+    CommandKind kind = CommandKind::Run;
+    /// Remote computer for Start and Stop, as typed without the two leading
+    /// backslashes; empty for the local one.
+    std::string host;
+    /// Configuration for Run, Start and Service, exactly as typed; none for
+    /// the default one.
+    std::optional<std::string> config;
+};
+
+/// Reads the arguments after the program name. Only the first argument is
+/// compared with the commands, without regard to letter case; anything else
+/// is the configuration file of the run mode.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+/// The banner line, without line break: "Quorvel 1.4.2 [console version], ..."
+std::string BannerLine();
+
+/// The usage text with the program's file name filled in, ending with a
+/// line break.
+std::string UsageText(std::string_view programName);
+
+/// The file name part of a program path.
+std::string ProgramFileName(std::string_view path);
+
+/// Fills the first "%s" of a message format with argument and turns "%%"
+/// into "%". Other "%" sequences stay as they are, so a translated text can
+/// never make the formatting read arguments that are not there.
+std::string FormatMessage(std::string_view format, std::string_view argument);
+
+}  // namespace quorvel

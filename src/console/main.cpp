@@ -1,0 +1,117 @@
+// The console program: monitors one configuration until X is pressed, and
+// installs, removes, starts and stops its own service form.
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "actions/date_format.h"
+#include "console/command_line.h"
+#include "console/runner.h"
+#include "console/service_commands.h"
+#include "engine/base_monitoring.h"
+#include "platform/paths.h"
+#include "platform/signals.h"
+#include "settings/adv_string_list.h"
+#include "settings/lang.h"
+#include "settings/options.h"
+
+namespace {
+
+using namespace quorvel;
+
+// Stopped workers get this long to leave their bodies before the process
+// ends; one busy in a long action is not waited for beyond it.
+constexpr std::chrono::seconds kWorkerDeadline{5};
+
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void PrintEntry(int index) { Print(Strings().OemText(index) + "\n"); }
+
+int Report(bool ok, int success, int failure) {
+    PrintEntry(ok ? success : failure);
+    return ok ? 0 : 1;
+}
+
+int RunCommand(const CommandLine& command) {
+    switch (command.kind) {
+        case CommandKind::Service:
+            return RunService(command.config);
+        case CommandKind::Start:
+            return Report(StartService(command.host, command.config), lngStartSvc,
+                          lngStartSvcError);
+        case CommandKind::Stop:
+            return Report(StopService(command.host), lngStopSvc, lngStopSvcError);
+        case CommandKind::Install:
+            return Report(InstallService(platform::ExecutablePath()), lngInstallSvcFinish,
+                          lngInstallSvcError);
+        case CommandKind::Remove:
+            return Report(RemoveService(), lngRemoveSvcFinish, lngRemoveSvcError);
+        case CommandKind::Usage:
+            Print(UsageText(ProgramFileName(platform::ExecutablePath())));
+            return 0;
+        case CommandKind::Version:
+        case CommandKind::Run:
+            break;
+    }
+    return RunConsole(command.config);
+}
+
+int Main(const std::vector<std::string>& arguments) {
+    const CommandLine command = ParseCommandLine(arguments);
+    if (command.kind == CommandKind::Version) {
+        Print(BannerLine() + "\n");
+        return 0;
+    }
+
+    // Dates and times in texts use fixed formats; only names come from the
+    // user's locale. Read once here, before any worker thread starts.
+    std::setlocale(LC_TIME, "");
+    (void)DateFormatSettings::System();
+
+    Print(BannerLine() + "\n\n");
+
+    Options& options = Options::Instance();
+    options.LoadAll();
+    auto lang = std::make_unique<Lang>(options.Language(), std::string());
+    lang->TranslateStrings(Strings(), "Strings");
+
+    int exitCode = RunCommand(command);
+
+    // Stopped items leave their bodies at their next test; wait for that
+    // (bounded) so no worker is still running while the process unwinds.
+    bool workersEnded = BaseMonitoring::WaitForWorkers(kWorkerDeadline);
+    lang.reset();
+    // The string table and the options are process-wide and outlive every
+    // reader by design. A worker stuck past the deadline must not see static
+    // objects destroyed under it: end without running their destructors.
+    if (!workersEnded) {
+        std::fflush(nullptr);
+        std::quick_exit(exitCode);
+    }
+    return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Before any thread exists, so every thread inherits the mask and the
+    // signal thread alone receives these signals.
+    quorvel::platform::BlockProcessSignals();
+    try {
+        return Main(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quorvinsvc: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "quorvinsvc: unexpected error\n");
+    }
+    return 1;
+}

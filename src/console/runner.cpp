@@ -1,0 +1,202 @@
+#include "console/runner.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "console/command_line.h"
+#include "console/service_commands.h"
+#include "engine/base_monitoring.h"
+#include "engine/monitor_process.h"
+#include "platform/console.h"
+#include "platform/paths.h"
+#include "platform/service_manager.h"
+#include "platform/signals.h"
+#include "settings/adv_string_list.h"
+
+namespace quorvel {
+
+namespace {
+
+void Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::string LoadFailureText(const std::string& path) {
+    return FormatMessage(Strings().OemText(lngCantLoad) + " \"%s\".", path);
+}
+
+// The item list of one run and the end request. The list is touched by the
+// main thread (load, end) and by the signal thread (pause, continue), so
+// every use takes the mutex; items themselves run on their own threads.
+class Session {
+public:
+    /// Creates the list and loads the configuration; report runs under the
+    /// same lock, so a pause cannot slip in between loading and reporting.
+    bool Load(const std::string& path, const std::function<void(bool)>& report) {
+        std::lock_guard lock(m_mutex);
+        m_list = std::make_unique<MonitorProcess>();
+        bool loaded = m_list->Load(path);
+        report(loaded);
+        return loaded;
+    }
+
+    /// Pauses or continues every item not paused by itself; then report.
+    void SetAllPaused(bool paused, const std::function<void()>& report = {}) {
+        std::lock_guard lock(m_mutex);
+        if (!m_list || m_ended) {
+            return;
+        }
+        m_list->SetAllPaused(paused);
+        if (report) {
+            report();
+        }
+    }
+
+    void RequestEnd() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_endRequested = true;
+        }
+        m_cv.notify_all();
+    }
+
+    void WaitForEndRequest() {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_endRequested; });
+    }
+
+    /// Tells every item to stop and forgets the list. Never waits for a
+    /// worker; the program waits for them (bounded) before it exits.
+    void End() {
+        std::lock_guard lock(m_mutex);
+        m_ended = true;
+        if (m_list) {
+            m_list->Clear();
+            m_list.reset();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::unique_ptr<MonitorProcess> m_list;
+    bool m_endRequested = false;
+    bool m_ended = false;
+};
+
+bool IsExitKey(unsigned char key) {
+    return key == 'x' || key == 'X' || key == 3;  // 3: Ctrl+C in raw mode
+}
+
+}  // namespace
+
+std::string StatusText(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+int RunConsole(const std::optional<std::string>& config) {
+    const std::string path = config ? *config : platform::DefaultConfigurationFile(false);
+    Session session;
+    platform::KeyReader keys;
+    platform::SignalListener listener([&](platform::ProcessSignal signal) {
+        switch (signal) {
+            case platform::ProcessSignal::Interrupt:
+            case platform::ProcessSignal::Terminate:
+            case platform::ProcessSignal::HangUp:
+                session.RequestEnd();
+                keys.Wake();
+                break;
+            case platform::ProcessSignal::Pause:
+                session.SetAllPaused(true);
+                break;
+            case platform::ProcessSignal::Continue:
+                session.SetAllPaused(false);
+                break;
+        }
+    });
+
+    bool loaded = session.Load(path, [&](bool ok) {
+        if (ok) {
+            Print(FormatMessage(Strings().OemText(lngLoaded) + "\n" +
+                                    Strings().OemText(lngStarted) + "\n",
+                                path));
+        } else {
+            Print(LoadFailureText(path) + "\n");
+        }
+    });
+    if (loaded) {
+        platform::RawTerminal raw;
+        while (auto key = keys.ReadKey()) {
+            if (IsExitKey(*key)) {
+                break;
+            }
+        }
+    }
+    session.End();
+    return loaded ? 0 : 1;
+}
+
+int RunService(const std::optional<std::string>& config) {
+    auto notifier = platform::ServiceNotifier::FromEnvironment();
+    if (!notifier) {
+        return 1;
+    }
+    std::string path;
+    if (config && !config->empty()) {
+        path = *config;
+    } else if (auto fromManager = platform::GetEnvironment(kConfigVariable);
+               fromManager && !fromManager->empty()) {
+        path = *fromManager;
+    } else {
+        path = platform::DefaultConfigurationFile(platform::IsPrivileged());
+    }
+    const std::string runningStatus =
+        "STATUS=" + StatusText(FormatMessage(Strings().Text(lngLoaded), path));
+
+    Session session;
+    platform::SignalListener listener([&](platform::ProcessSignal signal) {
+        switch (signal) {
+            case platform::ProcessSignal::Interrupt:
+            case platform::ProcessSignal::Terminate:
+                notifier->Notify("STOPPING=1");
+                session.RequestEnd();
+                break;
+            case platform::ProcessSignal::Pause:
+                session.SetAllPaused(true, [&] { notifier->Notify("STATUS=Paused"); });
+                break;
+            case platform::ProcessSignal::Continue:
+                session.SetAllPaused(false, [&] { notifier->Notify("READY=1\n" + runningStatus); });
+                break;
+            case platform::ProcessSignal::HangUp:
+                break;  // a service has no terminal to lose
+        }
+    });
+
+    bool loaded = session.Load(path, [&](bool ok) {
+        if (ok) {
+            notifier->Notify("READY=1\n" + runningStatus);
+        } else {
+            notifier->Notify("STATUS=" + StatusText(LoadFailureText(path)));
+        }
+    });
+    if (loaded) {
+        session.WaitForEndRequest();
+    }
+    session.End();
+    return loaded ? 0 : 1;
+}
+
+}  // namespace quorvel
