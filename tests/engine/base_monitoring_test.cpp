@@ -1,1 +1,166 @@
+#include "engine/base_monitoring.h"
+
 #include <gtest/gtest.h>
+
+#include <deque>
+
+#include "engine/monitor_process.h"
+#include "support/temp_dir.h"
+
+namespace quorvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// An item whose checks answer from a script and whose actions are counted
+// by a file list action writing into a temporary directory is more than
+// these tests need: they count checks and action runs through the item.
+class ScriptedItem : public BaseMonitoring {
+public:
+    static std::shared_ptr<ScriptedItem> Create(bool paused, std::deque<bool> answers) {
+        auto item = std::shared_ptr<ScriptedItem>(new ScriptedItem(paused));
+        item->m_answers = std::move(answers);
+        return item;
+    }
+    std::atomic<int> checks{0};
+
+protected:
+    explicit ScriptedItem(bool paused) : BaseMonitoring(paused) {}
+    bool Check() override {
+        bool answer = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_answers.empty()) {
+                answer = m_answers.front();
+                m_answers.pop_front();
+            }
+        }
+        SetState(answer ? ItemState::Triggered : ItemState::Ok);
+        ++checks;
+        return answer;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<bool> m_answers;
+};
+
+class CountingObserver : public ItemObserver {
+public:
+    void UpdateStatus(BaseMonitoring&) override {}
+    void ShowCountdown(BaseMonitoring&) override {}
+    void ActionsStarting(BaseMonitoring&) override { ++actions; }
+    std::atomic<int> actions{0};
+};
+
+std::shared_ptr<ScriptedItem> Started(std::deque<bool> answers, std::vector<std::string> settings,
+                                      ItemObserver* observer = nullptr, bool paused = false) {
+    auto item = ScriptedItem::Create(paused, std::move(answers));
+    item->ReadSettings(settings);
+    item->SetObserver(observer);
+    item->Start();
+    if (!paused) {
+        item->Resume();
+    }
+    return item;
+}
+
+TEST(BaseMonitoringTest, ChecksAtOnceThenServesRequestsWithoutWaitingForTheInterval) {
+    auto item = Started({}, {"Interval=3600"});
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 1; }));
+    item->CheckNow(false);
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 2; }));
+    item->SetReset(true);
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 3; }));
+    EXPECT_GT(item->SecondsLeft(), 3000);
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+}
+
+TEST(BaseMonitoringTest, RunOnceActsOnTheFirstOfConsecutiveFulfilledChecks) {
+    CountingObserver observer;
+    auto item = Started({true, true, false, true}, {"Interval=3600", "RunOnce=1"}, &observer);
+    for (int i = 2; i <= 4; ++i) {
+        ASSERT_TRUE(test::WaitFor([&] { return item->checks >= i - 1; }));
+        item->CheckNow(false);
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 4; }));
+    ASSERT_TRUE(test::WaitFor([&] { return item->CheckCount() >= 4; }));
+    EXPECT_EQ(observer.actions, 2);
+    item->RequestStop();
+}
+
+TEST(BaseMonitoringTest, PausedItemsDoNotCheckUntilResumed) {
+    auto item = Started({}, {"Interval=1"}, nullptr, true);
+    EXPECT_EQ(item->State(), ItemState::Paused);
+    item->CheckNow(false);
+    // A paused worker holds; nothing can be checked while it is suspended.
+    EXPECT_EQ(item->checks, 0);
+    item->Resume();
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 1; }));
+    item->Pause();
+    EXPECT_EQ(item->State(), ItemState::Paused);
+    ASSERT_TRUE(test::WaitFor([&] { return item->Suspended(); }));
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+}
+
+TEST(BaseMonitoringTest, ToPausedSuspendsAfterActingAndShowsPausedWithAnObserver) {
+    CountingObserver observer;
+    auto shown = Started({true}, {"Interval=3600", "ToPaused=1"}, &observer);
+    ASSERT_TRUE(test::WaitFor([&] { return shown->Suspended() && shown->CheckCount() >= 1; }));
+    EXPECT_EQ(shown->State(), ItemState::Paused);
+
+    auto console = Started({true}, {"Interval=3600", "ToPaused=1"});
+    ASSERT_TRUE(test::WaitFor([&] { return console->Suspended() && console->CheckCount() >= 1; }));
+    EXPECT_NE(console->State(), ItemState::Paused);
+    shown->RequestStop();
+    console->RequestStop();
+}
+
+TEST(BaseMonitoringTest, OutsideTheScheduleItWaitsAndKeepsRequestsPending) {
+    auto item = Started({}, {"Interval=1", "Days=0000000"});
+    ASSERT_TRUE(test::WaitFor([&] { return item->State() == ItemState::Waiting; }));
+    item->CheckNow(false);
+    EXPECT_EQ(item->checks, 0);
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+}
+
+TEST(BaseMonitoringTest, ReadsAndWritesItsBlockWithActions) {
+    auto item = ScriptedItem::Create(false, {});
+    item->ReadSettings({"Command=ignored before any action", "FileName=/tmp/x", "interval=30",
+                        "Action=3", "WaveFile=a.wav", "Action=9", "ListName=list.txt",
+                        "TimeInterval=08:00:00 - 18:00:00", "TimeInterval=bad",
+                        "WorkHours=1", "Paused=1"});
+    EXPECT_EQ(item->Interval(), 30);
+    auto actions = item->Actions();
+    ASSERT_EQ(actions->size(), 2u);
+    EXPECT_EQ((*actions)[0]->Kind(), ActionKind::Sound);
+    EXPECT_EQ((*actions)[1]->Kind(), ActionKind::List);
+    std::string out;
+    item->WriteSettings(out);
+    EXPECT_EQ(out.rfind("Paused=0\nIsDirectory=0\nFileName=/tmp/x\n", 0), 0u) << out;
+    EXPECT_NE(out.find("TimeInterval=08:00:00 - 18:00:00\n"), std::string::npos);
+    EXPECT_EQ(out.find("TimeInterval=bad"), std::string::npos);
+    EXPECT_NE(out.find(";\nAction=3\n"), std::string::npos);
+    EXPECT_NE(out.find("WaveFile=a.wav\n"), std::string::npos);
+    EXPECT_NE(out.find(";\nAction=0\n"), std::string::npos);
+    EXPECT_NE(out.find("ListName=list.txt\n"), std::string::npos);
+}
+
+TEST(BaseMonitoringTest, StoppedWorkersAllEnd) {
+    std::vector<std::shared_ptr<ScriptedItem>> items;
+    for (int i = 0; i < 50; ++i) {
+        items.push_back(Started({}, {"Interval=3600"}));
+    }
+    for (auto& item : items) {
+        ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 1; }));
+        item->RequestStop();
+    }
+    items.clear();
+    EXPECT_TRUE(BaseMonitoring::WaitForWorkers(20s));
+}
+
+}  // namespace
+}  // namespace quorvel
