@@ -1,0 +1,83 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvel::platform {
+
+/// What a file operation does.
+enum class FileOpKind { Copy, Move, Rename, Delete };
+
+/// One copy, move, rename or delete over a list of paths.
+///
+/// Sources may end in a wildcard component ("*", "?", "[...]"), which stands
+/// for the matching entries of that directory, hidden ones included.
+/// Directories are copied, moved and deleted with everything in them.
+/// Copy and move put every source into the destination when it is an
+/// existing directory, when it ends with a separator, or when there is more
+/// than one source or a wildcard (the directory is then created); a single
+/// source otherwise gets the destination's name. Rename pairs the n-th
+/// source with the n-th destination; a destination without a directory part
+/// stays in the source's directory.
+struct FileOperation {
+    FileOpKind kind = FileOpKind::Copy;
+    std::vector<std::string> sources;
+    std::vector<std::string> destinations;  ///< copy and move use the first only
+    bool filesOnly = false;        ///< wildcards match files only, never directories
+    bool allowUndo = false;        ///< deleted entries go to the trash, never lost
+    bool confirmOverwrite = false; ///< ask before replacing an existing destination
+    bool showProgress = true;      ///< the user wants to see progress
+    bool reportErrors = true;      ///< errors may be shown to the user
+};
+
+/// How a file operation talks to the user. The desktop program shows
+/// dialogs; the console one asks nothing.
+class FileOpUi {
+public:
+    virtual ~FileOpUi() = default;
+    /// Asked before an existing destination is replaced when the operation
+    /// wants confirmations; false keeps the destination and skips the source.
+    virtual bool ConfirmOverwrite(const FileOperation& operation, const std::string& source,
+                                  const std::string& destination) = 0;
+    /// Called before each top-level source is processed, when the operation
+    /// shows progress.
+    virtual void Progress(const FileOperation& operation, const std::string& source) = 0;
+    /// One failure, as a sentence; called when the operation reports errors.
+    virtual void Error(const FileOperation& operation, const std::string& message) = 0;
+};
+
+/// The console's answers: never replace where a confirmation would be asked,
+/// print errors to standard error when progress is shown, else stay silent.
+class ConsoleFileOpUi : public FileOpUi {
+public:
+    bool ConfirmOverwrite(const FileOperation& operation, const std::string& source,
+                          const std::string& destination) override;
+    void Progress(const FileOperation& operation, const std::string& source) override;
+    void Error(const FileOperation& operation, const std::string& message) override;
+};
+
+/// Runs the operation; true when every part succeeded (a destination kept
+/// because a confirmation was declined is no failure). Never loses data: a
+/// copy that fails leaves the old destination file as it was (files are
+/// written under a temporary name and renamed into place), a move removes a
+/// source only after all of it arrived, a move onto itself does nothing, and
+/// the root directory or the home directory itself is never deleted. A
+/// delete with allowUndo that cannot reach any trash deletes nothing.
+bool RunFileOperation(const FileOperation& operation, FileOpUi& ui);
+
+/// Moves one path into the freedesktop.org trash of its volume: the home
+/// trash ($XDG_DATA_HOME/Trash) when the path lies on the same file system,
+/// else the volume's $topdir/.Trash/$UID or $topdir/.Trash-$UID. Writes the
+/// matching info/NAME.trashinfo. True when the path was moved.
+bool MoveToTrash(const std::string& path, std::string* error = nullptr);
+
+/// The user interface that file operations use; the console one unless a
+/// program set another.
+std::shared_ptr<FileOpUi> CurrentFileOpUi();
+
+/// Replaces the process-wide file operation user interface (nullptr
+/// restores the console one).
+void SetFileOpUi(std::shared_ptr<FileOpUi> ui);
+
+}  // namespace quorvel::platform

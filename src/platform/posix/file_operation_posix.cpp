@@ -1,0 +1,743 @@
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/file_operation.h"
+#include "platform/paths.h"
+#include "platform/unique_fd.h"
+
+namespace quorvel::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ErrnoText(int error) { return std::system_category().message(error); }
+
+bool HasWildcard(const std::string& name) {
+    return name.find_first_of("*?[") != std::string::npos;
+}
+
+// An absolute, normalised path without trailing separators (except "/").
+fs::path Absolute(const std::string& text) {
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(text), ec);
+    if (ec) {
+        p = fs::path(text);
+    }
+    p = p.lexically_normal();
+    std::string s = p.string();
+    while (s.size() > 1 && s.back() == '/') {
+        s.pop_back();
+    }
+    return fs::path(s);
+}
+
+std::optional<struct stat> LinkStat(const fs::path& p) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return st;
+}
+
+std::optional<struct stat> FollowStat(const fs::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return st;
+}
+
+bool SameEntry(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when inner is outer itself or lies below it.
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+    std::string i = inner.string(), o = outer.string();
+    if (o == "/") {
+        return true;
+    }
+    return i == o || (i.size() > o.size() && i.compare(0, o.size(), o) == 0 && i[o.size()] == '/');
+}
+
+// A name for a temporary file beside target that no one else uses.
+std::string TempNameFor(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    return (target.parent_path() /
+            ("." + target.filename().string() + ".qvtmp-" + std::to_string(::getpid()) + "-" +
+             std::to_string(counter.fetch_add(1)) + "-" + std::to_string(stamp % 1000000)))
+        .string();
+}
+
+class Runner {
+public:
+    Runner(const FileOperation& op, FileOpUi& ui) : m_op(op), m_ui(ui) {}
+
+    bool Run() {
+        switch (m_op.kind) {
+            case FileOpKind::Copy:
+            case FileOpKind::Move:
+                CopyOrMove();
+                break;
+            case FileOpKind::Rename:
+                Rename();
+                break;
+            case FileOpKind::Delete:
+                Delete();
+                break;
+        }
+        return m_ok;
+    }
+
+private:
+    void Fail(const std::string& message) {
+        m_ok = false;
+        if (m_op.reportErrors) {
+            m_ui.Error(m_op, message);
+        }
+    }
+
+    void Progress(const fs::path& source) {
+        if (m_op.showProgress) {
+            m_ui.Progress(m_op, source.string());
+        }
+    }
+
+    // May an existing destination be replaced?
+    bool MayReplace(const fs::path& source, const fs::path& target) {
+        if (!m_op.confirmOverwrite) {
+            return true;
+        }
+        if (m_ui.ConfirmOverwrite(m_op, source.string(), target.string())) {
+            return true;
+        }
+        m_skipped = true;
+        return false;
+    }
+
+    // The entries a source stands for; a wildcard in the last component
+    // expands to the matching entries (sorted by name).
+    std::vector<fs::path> Expand(const std::string& source, bool& wildcard) {
+        fs::path p = Absolute(source);
+        std::string name = p.filename().string();
+        wildcard = HasWildcard(name);
+        if (!wildcard) {
+            if (!LinkStat(p)) {
+                Fail("Cannot find \"" + p.string() + "\": " + ErrnoText(ENOENT));
+                return {};
+            }
+            return {p};
+        }
+        std::vector<fs::path> found;
+        std::error_code ec;
+        fs::directory_iterator it(p.parent_path(), ec), end;
+        if (ec) {
+            Fail("Cannot read \"" + p.parent_path().string() + "\": " + ec.message());
+            return {};
+        }
+        for (; it != end; it.increment(ec)) {
+            if (ec) {
+                break;
+            }
+            std::string entry = it->path().filename().string();
+            if (::fnmatch(name.c_str(), entry.c_str(), 0) != 0) {
+                continue;
+            }
+            if (m_op.filesOnly) {
+                auto st = FollowStat(it->path());
+                if (st && S_ISDIR(st->st_mode)) {
+                    continue;
+                }
+            }
+            found.push_back(it->path());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    void CopyOrMove() {
+        const bool move = m_op.kind == FileOpKind::Move;
+        if (m_op.destinations.empty() || m_op.destinations.front().empty()) {
+            Fail("No destination given");
+            return;
+        }
+        const std::string& destText = m_op.destinations.front();
+        fs::path dest = Absolute(destText);
+        std::vector<fs::path> items;
+        bool anyWildcard = false;
+        for (const std::string& source : m_op.sources) {
+            if (source.empty()) {
+                continue;
+            }
+            bool wildcard = false;
+            auto expanded = Expand(source, wildcard);
+            anyWildcard = anyWildcard || wildcard;
+            items.insert(items.end(), expanded.begin(), expanded.end());
+        }
+        auto destStat = FollowStat(dest);
+        const bool intoDirectory = (destStat && S_ISDIR(destStat->st_mode)) ||
+                                   destText.back() == '/' || anyWildcard ||
+                                   m_op.sources.size() > 1;
+        if (intoDirectory && !items.empty()) {
+            std::error_code ec;
+            fs::create_directories(dest, ec);
+            auto st = FollowStat(dest);
+            if (!st || !S_ISDIR(st->st_mode)) {
+                Fail("Cannot create the folder \"" + dest.string() + "\": " +
+                     (ec ? ec.message() : ErrnoText(EEXIST)));
+                return;
+            }
+        }
+        for (const fs::path& item : items) {
+            Progress(item);
+            fs::path target = intoDirectory ? dest / item.filename() : dest;
+            if (!intoDirectory) {
+                std::error_code ec;
+                fs::create_directories(target.parent_path(), ec);
+            }
+            if (move) {
+                MoveItem(item, target);
+            } else {
+                CopyTop(item, target);
+            }
+        }
+    }
+
+    void Rename() {
+        for (std::size_t i = 0; i < m_op.sources.size(); ++i) {
+            const std::string& source = m_op.sources[i];
+            if (source.empty()) {
+                continue;
+            }
+            if (i >= m_op.destinations.size() || m_op.destinations[i].empty()) {
+                Fail("No new name given for \"" + source + "\"");
+                continue;
+            }
+            fs::path from = Absolute(source);
+            if (HasWildcard(from.filename().string())) {
+                Fail("Cannot rename \"" + from.string() + "\": wildcards name several files");
+                continue;
+            }
+            const std::string& name = m_op.destinations[i];
+            fs::path to = name.find('/') == std::string::npos ? from.parent_path() / name
+                                                              : Absolute(name);
+            to = to.lexically_normal();
+            auto fromStat = LinkStat(from);
+            if (!fromStat) {
+                Fail("Cannot find \"" + from.string() + "\": " + ErrnoText(ENOENT));
+                continue;
+            }
+            Progress(from);
+            auto toStat = LinkStat(to);
+            if (toStat && !SameEntry(*fromStat, *toStat) &&
+                (S_ISDIR(toStat->st_mode) || S_ISDIR(fromStat->st_mode))) {
+                Fail("Cannot rename \"" + from.string() + "\" to \"" + to.string() +
+                     "\": " + ErrnoText(EEXIST));
+                continue;
+            }
+            MoveItem(from, to);
+        }
+    }
+
+    // Refuses the root, the home directory and the directories above it.
+    bool Protected(const fs::path& path) {
+        std::error_code ec;
+        fs::path canonical = fs::weakly_canonical(path, ec);
+        if (ec) {
+            canonical = path;
+        }
+        fs::path home = fs::weakly_canonical(fs::path(HomeDirectory()), ec);
+        if (canonical == fs::path("/") || (!ec && !home.empty() && IsWithin(home, canonical))) {
+            Fail("Refusing to delete \"" + path.string() + "\"");
+            return true;
+        }
+        return false;
+    }
+
+    void Delete() {
+        for (const std::string& source : m_op.sources) {
+            if (source.empty()) {
+                continue;
+            }
+            bool wildcard = false;
+            for (const fs::path& item : Expand(source, wildcard)) {
+                if (Protected(item)) {
+                    continue;
+                }
+                Progress(item);
+                if (m_op.allowUndo) {
+                    std::string error;
+                    if (!MoveToTrash(item.string(), &error)) {
+                        Fail("Cannot move \"" + item.string() + "\" to the trash: " + error);
+                    }
+                    continue;
+                }
+                std::error_code ec;
+                fs::remove_all(item, ec);
+                if (ec) {
+                    Fail("Cannot delete \"" + item.string() + "\": " + ec.message());
+                }
+            }
+        }
+    }
+
+    // Copies a named source: a symlink given by name is followed.
+    bool CopyTop(const fs::path& from, const fs::path& to) {
+        auto st = FollowStat(from);
+        if (!st) {
+            Fail("Cannot find \"" + from.string() + "\": " + ErrnoText(errno));
+            return false;
+        }
+        return CopyEntry(from, *st, to, false);
+    }
+
+    // Copies one entry; durable copies are synced before a move deletes
+    // their source.
+    bool CopyEntry(const fs::path& from, const struct stat& st, const fs::path& to, bool durable) {
+        auto toStat = LinkStat(to);
+        if (toStat && SameEntry(st, *toStat)) {
+            Fail("Cannot copy \"" + from.string() + "\" onto itself");
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (IsWithin(to, from)) {
+                Fail("Cannot copy \"" + from.string() + "\" into itself");
+                return false;
+            }
+            if (toStat && !S_ISDIR(toStat->st_mode)) {
+                Fail("Cannot replace the file \"" + to.string() + "\" with a folder");
+                return false;
+            }
+            if (!toStat && ::mkdir(to.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0) {
+                Fail("Cannot create the folder \"" + to.string() + "\": " + ErrnoText(errno));
+                return false;
+            }
+            bool ok = true;
+            std::error_code ec;
+            fs::directory_iterator it(from, ec), end;
+            if (ec) {
+                Fail("Cannot read \"" + from.string() + "\": " + ec.message());
+                return false;
+            }
+            std::vector<fs::path> children;
+            for (; it != end; it.increment(ec)) {
+                if (ec) {
+                    Fail("Cannot read \"" + from.string() + "\": " + ec.message());
+                    ok = false;
+                    break;
+                }
+                children.push_back(it->path());
+            }
+            for (const fs::path& child : children) {
+                auto childStat = LinkStat(child);  // links inside a folder stay links
+                if (!childStat) {
+                    Fail("Cannot read \"" + child.string() + "\": " + ErrnoText(errno));
+                    ok = false;
+                    continue;
+                }
+                ok = CopyEntry(child, *childStat, to / child.filename(), durable) && ok;
+            }
+            if (!toStat) {
+                ::chmod(to.c_str(), st.st_mode & 07777);
+            }
+            return ok;
+        }
+        if (toStat && S_ISDIR(toStat->st_mode)) {
+            Fail("Cannot replace the folder \"" + to.string() + "\" with a file");
+            return false;
+        }
+        if (toStat && !MayReplace(from, to)) {
+            return false;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            return CopyLink(from, to);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            Fail("Cannot copy \"" + from.string() + "\": not a regular file");
+            return false;
+        }
+        return CopyFile(from, to, durable);
+    }
+
+    bool CopyLink(const fs::path& from, const fs::path& to) {
+        std::error_code ec;
+        fs::path target = fs::read_symlink(from, ec);
+        std::string temp = TempNameFor(to);
+        if (!ec) {
+            fs::create_symlink(target, temp, ec);
+        }
+        if (!ec && ::rename(temp.c_str(), to.c_str()) != 0) {
+            ec = std::error_code(errno, std::system_category());
+            ::unlink(temp.c_str());
+        }
+        if (ec) {
+            Fail("Cannot copy \"" + from.string() + "\": " + ec.message());
+            return false;
+        }
+        return true;
+    }
+
+    // Writes the copy under a temporary name and renames it over the
+    // destination, so a failure never leaves a half-written destination.
+    bool CopyFile(const fs::path& from, const fs::path& to, bool durable) {
+        auto fail = [&](int error) {
+            Fail("Cannot copy \"" + from.string() + "\" to \"" + to.string() + "\": " +
+                 ErrnoText(error));
+            return false;
+        };
+        UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in) {
+            return fail(errno);
+        }
+        struct stat st {};
+        if (::fstat(in.Get(), &st) != 0) {
+            return fail(errno);
+        }
+        std::string temp = TempNameFor(to);
+        UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!out) {
+            return fail(errno);
+        }
+        auto abandon = [&](int error) {
+            out.Reset();
+            ::unlink(temp.c_str());
+            return fail(error);
+        };
+        std::vector<char> buffer(1 << 16);
+        while (true) {
+            ssize_t n = ::read(in.Get(), buffer.data(), buffer.size());
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return abandon(errno);
+            }
+            if (n == 0) {
+                break;
+            }
+            ssize_t done = 0;
+            while (done < n) {
+                ssize_t w = ::write(out.Get(), buffer.data() + done, static_cast<std::size_t>(n - done));
+                if (w < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    return abandon(errno);
+                }
+                done += w;
+            }
+        }
+        ::fchmod(out.Get(), st.st_mode & 07777);
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out.Get(), times);
+        if (durable && ::fsync(out.Get()) != 0) {
+            return abandon(errno);
+        }
+        if (!out.Close()) {
+            int error = errno;
+            ::unlink(temp.c_str());
+            return fail(error);
+        }
+        if (::rename(temp.c_str(), to.c_str()) != 0) {
+            int error = errno;
+            ::unlink(temp.c_str());
+            return fail(error);
+        }
+        return true;
+    }
+
+    void MoveItem(const fs::path& from, const fs::path& to) {
+        auto fromStat = LinkStat(from);
+        if (!fromStat) {
+            Fail("Cannot find \"" + from.string() + "\": " + ErrnoText(errno));
+            return;
+        }
+        auto toStat = LinkStat(to);
+        if (from == to || (toStat && SameEntry(*fromStat, *toStat))) {
+            return;  // onto itself: nothing to do
+        }
+        if (S_ISDIR(fromStat->st_mode) && IsWithin(to, from)) {
+            Fail("Cannot move \"" + from.string() + "\" into itself");
+            return;
+        }
+        if (toStat) {
+            const bool fromDir = S_ISDIR(fromStat->st_mode), toDir = S_ISDIR(toStat->st_mode);
+            if (fromDir && toDir) {
+                MergeDirectory(from, to);
+                return;
+            }
+            if (fromDir != toDir) {
+                Fail("Cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " +
+                     ErrnoText(toDir ? EISDIR : ENOTDIR));
+                return;
+            }
+            if (!MayReplace(from, to)) {
+                return;
+            }
+        }
+        if (::rename(from.c_str(), to.c_str()) == 0) {
+            return;
+        }
+        if (errno != EXDEV) {
+            Fail("Cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " +
+                 ErrnoText(errno));
+            return;
+        }
+        // Another file system: copy everything, and remove the source only
+        // when all of it arrived.
+        const bool okBefore = m_ok, skippedBefore = m_skipped;
+        m_ok = true;
+        m_skipped = false;
+        bool copied = CopyEntry(from, *fromStat, to, true) && m_ok && !m_skipped;
+        m_ok = okBefore && m_ok;
+        m_skipped = skippedBefore || m_skipped;
+        if (!copied) {
+            return;
+        }
+        std::error_code ec;
+        fs::remove_all(from, ec);
+        if (ec) {
+            Fail("Cannot remove \"" + from.string() + "\" after moving it: " + ec.message());
+        }
+    }
+
+    // Moves the entries of one folder into an existing one.
+    void MergeDirectory(const fs::path& from, const fs::path& to) {
+        std::error_code ec;
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+            children.push_back(it->path());
+        }
+        if (ec) {
+            Fail("Cannot read \"" + from.string() + "\": " + ec.message());
+            return;
+        }
+        for (const fs::path& child : children) {
+            MoveItem(child, to / child.filename());
+        }
+        ::rmdir(from.c_str());  // stays when something in it was kept
+    }
+
+    const FileOperation& m_op;
+    FileOpUi& m_ui;
+    bool m_ok = true;
+    bool m_skipped = false;
+};
+
+// Percent-encodes a path for the Path= line of a .trashinfo file.
+std::string EncodePath(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string DeletionDate() {
+    std::time_t now = std::time(nullptr);
+    struct tm local {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+bool EnsurePrivateDirectory(const fs::path& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    auto st = LinkStat(dir);  // a symlink planted in its place is refused
+    if (!st || !S_ISDIR(st->st_mode) || st->st_uid != ::getuid()) {
+        errno = EACCES;
+        return false;
+    }
+    return true;
+}
+
+// Moves path into one trash directory; errno describes a failure.
+bool TrashInto(const fs::path& trash, const fs::path& path) {
+    if (!EnsurePrivateDirectory(trash) || !EnsurePrivateDirectory(trash / "files") ||
+        !EnsurePrivateDirectory(trash / "info")) {
+        return false;
+    }
+    const std::string name = path.filename().string();
+    const std::string stem = fs::path(name).stem().string();
+    const std::string ext = fs::path(name).extension().string();
+    for (int i = 1; i < 100000; ++i) {
+        std::string candidate = i == 1 ? name : stem + "." + std::to_string(i) + ext;
+        fs::path info = trash / "info" / (candidate + ".trashinfo");
+        fs::path file = trash / "files" / candidate;
+        // The exclusive creation of the info file reserves the name.
+        UniqueFd fd(::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+        if (LinkStat(file)) {
+            fd.Reset();
+            ::unlink(info.c_str());
+            continue;
+        }
+        std::string content = "[Trash Info]\nPath=" + EncodePath(path.string()) +
+                              "\nDeletionDate=" + DeletionDate() + "\n";
+        bool written = ::write(fd.Get(), content.data(), content.size()) ==
+                       static_cast<ssize_t>(content.size());
+        if (!fd.Close() || !written) {
+            int error = errno;
+            ::unlink(info.c_str());
+            errno = error == 0 ? EIO : error;
+            return false;
+        }
+        if (::rename(path.c_str(), file.c_str()) != 0) {
+            int error = errno;
+            ::unlink(info.c_str());
+            errno = error;
+            return false;
+        }
+        return true;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+// The nearest existing directory at or above path.
+fs::path ExistingAncestor(fs::path path) {
+    while (!LinkStat(path) && path.has_parent_path() && path != path.parent_path()) {
+        path = path.parent_path();
+    }
+    return path;
+}
+
+// The mount point of the file system that holds path.
+fs::path TopDirectory(const fs::path& path, dev_t device) {
+    fs::path top = path;
+    while (top != top.parent_path()) {
+        auto st = LinkStat(top.parent_path());
+        if (!st || st->st_dev != device) {
+            break;
+        }
+        top = top.parent_path();
+    }
+    return top;
+}
+
+std::mutex g_uiMutex;
+std::shared_ptr<FileOpUi> g_ui;
+
+}  // namespace
+
+bool MoveToTrash(const std::string& pathText, std::string* error) {
+    auto setError = [&](const std::string& text) {
+        if (error != nullptr) {
+            *error = text;
+        }
+        return false;
+    };
+    fs::path path = Absolute(pathText);
+    auto st = LinkStat(path);
+    if (!st) {
+        return setError(ErrnoText(errno));
+    }
+    fs::path dataHome;
+    if (auto xdg = GetEnvironment("XDG_DATA_HOME"); xdg && !xdg->empty() && (*xdg)[0] == '/') {
+        dataHome = *xdg;
+    } else {
+        dataHome = fs::path(HomeDirectory()) / ".local" / "share";
+    }
+    fs::path homeTrash = dataHome / "Trash";
+    auto homeStat = LinkStat(ExistingAncestor(homeTrash));
+    int lastError = EXDEV;
+    if (homeStat && homeStat->st_dev == st->st_dev) {
+        std::error_code ec;
+        fs::create_directories(dataHome, ec);
+        if (TrashInto(homeTrash, path)) {
+            return true;
+        }
+        lastError = errno;
+        if (lastError != EXDEV) {
+            return setError(ErrnoText(lastError));
+        }
+    }
+    // The home trash is on another file system: use the volume's own.
+    fs::path top = TopDirectory(path, st->st_dev);
+    const std::string uid = std::to_string(::getuid());
+    fs::path shared = top / ".Trash";
+    auto sharedStat = LinkStat(shared);
+    if (sharedStat && S_ISDIR(sharedStat->st_mode) && (sharedStat->st_mode & S_ISVTX) != 0) {
+        if (TrashInto(shared / uid, path)) {
+            return true;
+        }
+    }
+    fs::path own = top / (".Trash-" + uid);
+    if (TrashInto(own, path)) {
+        return true;
+    }
+    lastError = errno;
+    return setError(ErrnoText(lastError));
+}
+
+bool RunFileOperation(const FileOperation& operation, FileOpUi& ui) {
+    return Runner(operation, ui).Run();
+}
+
+bool ConsoleFileOpUi::ConfirmOverwrite(const FileOperation&, const std::string&,
+                                       const std::string&) {
+    return false;  // nobody can be asked: keep what is there
+}
+
+void ConsoleFileOpUi::Progress(const FileOperation&, const std::string&) {}
+
+void ConsoleFileOpUi::Error(const FileOperation& operation, const std::string& message) {
+    if (!operation.showProgress) {
+        return;
+    }
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::string line = message + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+std::shared_ptr<FileOpUi> CurrentFileOpUi() {
+    std::lock_guard lock(g_uiMutex);
+    if (!g_ui) {
+        g_ui = std::make_shared<ConsoleFileOpUi>();
+    }
+    return g_ui;
+}
+
+void SetFileOpUi(std::shared_ptr<FileOpUi> ui) {
+    std::lock_guard lock(g_uiMutex);
+    g_ui = std::move(ui);
+}
+
+}  // namespace quorvel::platform
