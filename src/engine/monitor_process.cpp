@@ -1,5 +1,6 @@
 #include "engine/monitor_process.h"
 
+#include "engine/check_dir_thread.h"
 #include "engine/check_file_thread.h"
 #include "engine/text_util.h"
 #include "platform/paths.h"
@@ -17,6 +18,9 @@ constexpr std::size_t kMaxLine = 8192;
 std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused) {
     if (kind == 0) {
         return CheckFileThread::Create(paused);
+    }
+    if (kind == 1) {
+        return CheckDirThread::Create(paused);
     }
     return nullptr;
 }

@@ -36,6 +36,9 @@ public:
     EpochTime Modified() const { return m_modified; }
     std::uint64_t Device() const { return m_device; }
     std::uint64_t Inode() const { return m_inode; }
+    /// Opens a real directory entry without following links; invalid when
+    /// that fails.
+    UniqueFd OpenAsDirectory() const;
 
 private:
     friend class DirectoryScanner;

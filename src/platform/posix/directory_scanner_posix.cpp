@@ -121,6 +121,10 @@ bool ScanEntry::Resolve() {
     return m_resolveOk = true;
 }
 
+UniqueFd ScanEntry::OpenAsDirectory() const {
+    return UniqueFd(OpenAtRetry(m_dirFd, m_cName, kDirFlags | O_NOFOLLOW | O_NOCTTY));
+}
+
 bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
     std::vector<Frame> frames(1);
     std::vector<char> scratch(32 * 1024);

@@ -1,0 +1,488 @@
+#include "engine/check_dir_thread.h"
+
+#include <cmath>
+
+#include "actions/macro_expander.h"
+#include "engine/cache_file.h"
+#include "platform/directory_scanner.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/paths.h"
+#include "settings/options.h"
+
+namespace quorvel {
+
+namespace {
+
+// Converts file times to local date-times the way DateTime::FromEpoch does,
+// but asks the system for the UTC offset only once per quarter hour of file
+// times seen: a scan converts every entry's time.
+class LocalTimeConverter {
+public:
+    DateTime Convert(platform::EpochTime t) {
+        const std::int64_t bucket = FloorDiv(t.seconds, kBucket);
+        Slot& slot = m_slots[static_cast<std::size_t>(bucket) & (kSlots - 1)];
+        std::int64_t offset;
+        if (slot.valid && slot.bucket == bucket) {
+            offset = slot.offset;
+        } else {
+            const std::int64_t start = bucket * kBucket;
+            const std::int64_t first = platform::UtcOffsetAt(start);
+            const std::int64_t last = platform::UtcOffsetAt(start + kBucket - 1);
+            if (first == last) {
+                slot = Slot{bucket, first, true};
+                offset = first;
+            } else {
+                offset = platform::UtcOffsetAt(t.seconds);  // an offset change inside
+            }
+        }
+        const std::int64_t local = t.seconds + offset;
+        std::int64_t days = local / 86400;
+        std::int64_t seconds = local % 86400;
+        if (seconds < 0) {
+            seconds += 86400;
+            --days;
+        }
+        return DateTime(DateTime::kUnixEpochDays + static_cast<double>(days) +
+                        (static_cast<double>(seconds) + t.nanoseconds * 1e-9) /
+                            DateTime::kSecondsPerDay);
+    }
+
+private:
+    static constexpr std::int64_t kBucket = 900;
+    static constexpr std::size_t kSlots = 256;
+    static std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+        return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+    }
+    struct Slot {
+        std::int64_t bucket = 0;
+        std::int64_t offset = 0;
+        bool valid = false;
+    };
+    Slot m_slots[kSlots];
+};
+
+bool Flag(const std::string& conditions, std::size_t position) {
+    return conditions.size() > position && conditions[position] == '1';
+}
+
+}  // namespace
+
+// ---- MaskList ----
+
+void MaskList::Compile(std::string_view text) {
+    m_masks.clear();
+    m_matchAll = false;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find_first_of(";\r\n", start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        const std::string_view piece = text.substr(start, end - start);
+        if (piece == "*") {
+            m_matchAll = true;
+        } else if (!piece.empty()) {
+            m_masks.emplace_back(piece);
+        }
+        start = end + 1;
+    }
+}
+
+bool MaskList::Matches(std::string_view target) const {
+    if (m_matchAll) {
+        return true;
+    }
+    for (const auto& mask : m_masks) {
+        if (mask.Matches(target)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- the scan of one check ----
+
+class CheckDirThread::Scan : public platform::DirectoryScanner::Visitor {
+public:
+    Scan(CheckDirThread& item, Snapshot& fresh, bool baseline, DateTime now)
+        : m_item(item),
+          m_old(item.m_snapshot),
+          m_fresh(fresh),
+          m_baseline(baseline),
+          m_now(now.Days()),
+          m_conditionType(item.m_conditionType->Value()),
+          m_fullPathMask(item.m_fullPathMask->Value()),
+          m_dirMonitoring(item.m_dirMonitoring->Value()),
+          m_subdir(item.m_subdir->Value()),
+          m_countHidden(item.m_countHidden->Value()),
+          m_keepNames(item.m_storePrevInfo->Value() && item.m_conditionType->Value() == 0),
+          m_ignoreAdded(item.m_ignoreAdded->Value()),
+          m_ignoreOpened(item.m_ignoreOpened->Value()),
+          m_break(item.m_break->Value()),
+          m_limit(item.m_olderInterval->Value() / DateTime::kSecondsPerDay) {
+        const std::string& c = item.m_conditions->Value();
+        const bool any = Flag(c, 3);
+        m_watchChanged = Flag(c, 0) || any || m_conditionType == 1;
+        m_watchAdded = Flag(c, 1) || any || m_conditionType == 1;
+        if (m_ignoreOpened) {
+            m_writers = platform::OpenWriters::Capture();
+        }
+    }
+
+    bool ShouldStop() override { return m_item.StopRequested() || m_item.ResetRequested(); }
+
+    bool Enter(platform::ScanEntry& e) override {
+        if (!m_subdir || Hidden(e)) {
+            return false;
+        }
+        const std::string_view target = Target(e);
+        return m_item.m_dirMasks.Matches(target) && !m_item.m_exclDirMasks.Matches(target);
+    }
+
+    void Visit(platform::ScanEntry& e) override {
+        if (Hidden(e)) {
+            return;
+        }
+        const bool directory =
+            e.IsRealDirectory() || (e.IsSymlink() && e.Resolve() && e.IsDirectory());
+        if (directory && !m_dirMonitoring) {
+            return;
+        }
+        const std::string_view target = Target(e);
+        if (!m_item.m_masks.Matches(target) || m_item.m_excludeMasks.Matches(target)) {
+            return;
+        }
+        if (!e.Resolve()) {
+            return;  // gone since it was listed
+        }
+        const std::uint32_t key = PathKey(e.FullPath());
+        const double time = m_times.Convert(e.Modified()).Days();
+        if (m_keepNames) {
+            m_fresh.Append(key, time, e.Size(), e.FullPath());
+        } else {
+            m_fresh.Append(key, time, e.Size());
+        }
+        const std::size_t index = m_fresh.Size() - 1;
+
+        if (m_ignoreOpened && !e.IsDirectory() && InUse(e)) {
+            // Passed over this time; a new or changed file is seen as changed
+            // by a later check.
+            const int r = Compare(index);
+            if (r != 0 && m_conditionType == 0) {
+                m_fresh.SetTime(index, 0.0);
+            } else if (r == 1 && m_conditionType == 1 && m_ignoreAdded && !m_baseline) {
+                m_fresh.SetTime(index, m_now);  // its age counts from now
+            }
+            return;
+        }
+
+        if (m_break && !m_item.Files().empty()) {
+            Defer(index);
+            return;
+        }
+
+        int r = 0;
+        if (m_conditionType == 0) {
+            r = m_baseline ? 0 : Compare(index);
+        } else if (m_conditionType == 1) {
+            r = AgeTest(index);
+        }
+        if (r != 0) {
+            m_item.SetState(ItemState::Triggered);
+            m_item.Files().emplace_back(std::string(e.FullPath()), DateTime(m_fresh.TimeAt(index)),
+                                        m_fresh.SizeAt(index), static_cast<FileKind>(r));
+        }
+    }
+
+private:
+    bool Hidden(const platform::ScanEntry& e) const {
+        return !m_countHidden && !e.Name().empty() && e.Name().front() == '.';
+    }
+
+    std::string_view Target(const platform::ScanEntry& e) const {
+        return m_fullPathMask ? e.FullPath() : e.Name();
+    }
+
+    bool InUse(platform::ScanEntry& e) {
+        if (m_writers.Contains(e.Device(), e.Inode())) {
+            return true;
+        }
+        return platform::HasConflictingLock(std::string(e.FullPath()));
+    }
+
+    // 0 unchanged (or not watched), 1 added, 2 changed.
+    int Compare(std::size_t index) {
+        if (ShouldStop()) {
+            return 0;
+        }
+        const std::size_t old = m_old.TakeFirst(m_fresh.KeyAt(index));
+        if (old == Snapshot::npos) {
+            return m_watchAdded ? 1 : 0;
+        }
+        const bool differs = m_old.TimeAt(old) != m_fresh.TimeAt(index) ||
+                             m_old.SizeAt(old) != m_fresh.SizeAt(index);
+        if (m_watchChanged && differs) {
+            if (m_conditionType == 1) {
+                m_fresh.SetTime(index, m_old.TimeAt(old));
+            }
+            return 2;
+        }
+        return 0;
+    }
+
+    int AgeTest(std::size_t index) {
+        if (!(m_now - m_fresh.TimeAt(index) > m_limit)) {
+            return 0;
+        }
+        if (!m_ignoreAdded || m_baseline) {
+            return 4;
+        }
+        const int r = Compare(index);
+        if (r == 1) {
+            m_fresh.SetTime(index, m_now);  // first seen now
+            return 0;
+        }
+        if (r == 2) {
+            return m_now - m_fresh.TimeAt(index) > m_limit ? 4 : 0;
+        }
+        return 4;
+    }
+
+    // With "Break" only the first file is reported. The others are left for
+    // a later check: a file the previous check knew keeps its old data (so
+    // its change is still seen), a new one is not recorded (so it is still
+    // new), and neither counts as deleted.
+    void Defer(std::size_t index) {
+        if (m_baseline || ShouldStop()) {
+            return;
+        }
+        const std::size_t old = m_old.TakeFirst(m_fresh.KeyAt(index));
+        if (old != Snapshot::npos) {
+            m_fresh.SetTime(index, m_old.TimeAt(old));
+            m_fresh.SetSize(index, m_old.SizeAt(old));
+        } else {
+            m_fresh.PopBack();
+        }
+    }
+
+    CheckDirThread& m_item;
+    Snapshot& m_old;
+    Snapshot& m_fresh;
+    const bool m_baseline;
+    const double m_now;
+    const int m_conditionType;
+    const bool m_fullPathMask;
+    const bool m_dirMonitoring;
+    const bool m_subdir;
+    const bool m_countHidden;
+    const bool m_keepNames;
+    const bool m_ignoreAdded;
+    const bool m_ignoreOpened;
+    const bool m_break;
+    const double m_limit;
+    bool m_watchChanged = false;
+    bool m_watchAdded = false;
+    platform::OpenWriters m_writers;
+    LocalTimeConverter m_times;
+};
+
+// ---- CheckDirThread ----
+
+std::shared_ptr<CheckDirThread> CheckDirThread::Create(bool paused) {
+    return std::shared_ptr<CheckDirThread>(new CheckDirThread(paused));
+}
+
+CheckDirThread::CheckDirThread(bool paused) : BaseMonitoring(paused) {
+    m_cacheId = &m_params.Add<StringParam>("CacheID", "");
+    m_realTime = &m_params.Add<BoolParam>("RealTime", false);
+    m_realTimeInterval = &m_params.Add<IntParam>("RealTimeInterval", 0, 0, 2147483647);
+    m_cacheData = &m_params.Add<BoolParam>("CacheData", false);
+    m_checkExistingOnly = &m_params.Add<BoolParam>("CheckExistingOnly", false);
+    m_cacheDirectory =
+        &m_params.Add<StringParam>("CacheDirectory", Options::Instance().CacheDirectory());
+    m_mask = &m_params.Add<StringParam>("Mask", "*");
+    m_excludeMask = &m_params.Add<StringParam>("ExcludeMask", "");
+    m_dirMask = &m_params.Add<StringParam>("DirMask", "*");
+    m_exclDirMask = &m_params.Add<StringParam>("ExclDirMask", "");
+    m_fullPathMask = &m_params.Add<BoolParam>("FullPathMask", false);
+    m_dirMonitoring = &m_params.Add<BoolParam>("DirMonitoring", false);
+    m_subdir = &m_params.Add<BoolParam>("Subdir", false);
+    m_countHidden = &m_params.Add<BoolParam>("CountHidden", true);
+    m_inverse = &m_params.Add<BoolParam>("Inverse", false);
+    m_conditions = &m_params.Add<StringParam>("Conditions", "1100", 4);
+    m_storePrevInfo = &m_params.Add<BoolParam>("StorePrevInfo", false);
+    m_conditionType = &m_params.Add<IntParam>("ConditionType", 0, 0, 1);
+    m_olderInterval = &m_params.Add<IntParam>("OlderInterval", 3600, 1, 2147483647);
+    m_ignoreAdded = &m_params.Add<BoolParam>("IgnoreAdded", true);
+    m_ignoreOpened = &m_params.Add<BoolParam>("IgnoreOpened", false);
+    m_break = &m_params.Add<BoolParam>("Break", false);
+}
+
+CheckDirThread::~CheckDirThread() { StopWatcher(); }
+
+void CheckDirThread::ApplySettings() {
+    BaseMonitoring::ApplySettings();
+    if (m_cacheId->Value().empty()) {
+        m_cacheId->SetFromString(cache_file::NewId());
+    }
+}
+
+void CheckDirThread::CheckNow(bool resumeIfPaused) {
+    BaseMonitoring::CheckNow(resumeIfPaused);
+    if (resumeIfPaused) {
+        // A check the user asked for is never held back by the minimum
+        // interval between real-time checks.
+        m_lastCheckTime.store(0.0, std::memory_order_release);
+    }
+}
+
+std::string CheckDirThread::CachePath() const {
+    return cache_file::PathFor(m_cacheDirectory->Value(), m_cacheId->Value());
+}
+
+bool CheckDirThread::Watching() const {
+    std::lock_guard lock(m_watcherMutex);
+    return m_watcher && m_watcher->Running();
+}
+
+void CheckDirThread::Execute() {
+    if (m_cacheData->Value()) {
+        if (auto contents = cache_file::Read(CachePath())) {
+            m_snapshot = std::move(contents->snapshot);
+            m_snapshotSize.store(m_snapshot.Size(), std::memory_order_release);
+            m_fromCache = true;
+            if (contents->writtenWithoutNames) {
+                // The cached entries carry no names to report deletions with.
+                m_storePrevInfo->SetValue(false);
+            }
+        }
+    }
+    BaseMonitoring::Execute();
+}
+
+void CheckDirThread::StopWatcher() {
+    std::unique_ptr<ChangeNotifyThread> watcher;
+    {
+        std::lock_guard lock(m_watcherMutex);
+        watcher = std::move(m_watcher);
+    }
+    watcher.reset();  // stops it, waiting at most 100 ms
+}
+
+void CheckDirThread::RestartWatcher(const std::string& path) {
+    StopWatcher();
+    if (!m_realTime->Value()) {
+        return;
+    }
+    auto watcher = ChangeNotifyThread::Start(path, m_subdir->Value(), m_dirMonitoring->Value(),
+                                             [this] { CheckNow(false); });
+    std::lock_guard lock(m_watcherMutex);
+    m_watcher = std::move(watcher);
+}
+
+bool CheckDirThread::Check() {
+    const DateTime now = DateTime::Now();
+
+    // Real-time checks keep their minimum distance; the regular check comes
+    // when it has passed.
+    if (!ResetRequested() && m_realTime->Value() && m_realTimeInterval->Value() > 0) {
+        const double remaining = m_lastCheckTime.load(std::memory_order_acquire) +
+                                 m_realTimeInterval->Value() / DateTime::kSecondsPerDay -
+                                 now.Days();
+        if (remaining > 0) {
+            const auto seconds = static_cast<long long>(std::ceil(remaining * DateTime::kSecondsPerDay));
+            SetElapsedSeconds(static_cast<long long>(Interval()) - seconds);
+            return false;
+        }
+    }
+    m_lastCheckTime.store(now.Days(), std::memory_order_release);
+
+    // Path and masks, with the macros that need no file.
+    const FileData context = FileData::Placeholder();
+    std::string path = FileName().empty() ? std::string() : ExpandRecord(context, FileName());
+    if (path.empty()) {
+        path = platform::CurrentDirectory();
+    }
+    if (path.back() != platform::kPathSeparator) {
+        path += platform::kPathSeparator;
+    }
+    m_masks.Compile(ExpandRecord(context, m_mask->Value()));
+    m_excludeMasks.Compile(ExpandRecord(context, m_excludeMask->Value()));
+    m_dirMasks.Compile(ExpandRecord(context, m_dirMask->Value()));
+    m_exclDirMasks.Compile(ExpandRecord(context, m_exclDirMask->Value()));
+    if (path != LastPath()) {
+        LastPath() = path;
+        SetResetFlag(true);
+        RestartWatcher(path);
+    }
+
+    const bool baseline = ResetRequested() && !m_fromCache;
+    SetResetFlag(false);
+    m_fromCache = false;
+
+    if (m_checkExistingOnly->Value()) {
+        const auto info = platform::Stat(path);
+        if (!info || !info->isDirectory) {
+            SetState(ItemState::NotFound);
+            return false;
+        }
+    }
+
+    SetState(ItemState::Unknown);
+    NotifyStatus();
+    SetState(ItemState::Ok);
+
+    Snapshot fresh;
+    if (!baseline) {
+        fresh.Reserve(m_snapshot.Size());
+    }
+    m_snapshot.BeginLookups();
+    {
+        Scan scan(*this, fresh, baseline, now);
+        platform::DirectoryScanner::Scan(path, scan);
+    }
+
+    bool fulfilled = false;
+    const bool interrupted = ResetRequested() || StopRequested();
+    if (!interrupted) {
+        if (m_conditionType->Value() == 0 && !baseline) {
+            const std::string& c = m_conditions->Value();
+            if ((Flag(c, 2) || Flag(c, 3)) && m_snapshot.LeftCount() > 0) {
+                SetState(ItemState::Triggered);
+                if (m_storePrevInfo->Value()) {
+                    bool first = true;
+                    m_snapshot.ForEachLeft([&](std::size_t i) {
+                        if (m_break->Value() && !first) {
+                            return;
+                        }
+                        first = false;
+                        const std::string* name = m_snapshot.NameAt(i);
+                        Files().emplace_back(name ? std::optional<std::string>(*name)
+                                                  : std::nullopt,
+                                             DateTime(m_snapshot.TimeAt(i)), m_snapshot.SizeAt(i),
+                                             FileKind::Deleted);
+                    });
+                }
+            }
+            if (m_inverse->Value()) {
+                SetState(State() == ItemState::Ok ? ItemState::Triggered : ItemState::Ok);
+            }
+        }
+        fulfilled = State() == ItemState::Triggered;
+    }
+
+    fresh.Trim();
+    m_snapshot = std::move(fresh);
+    m_snapshotSize.store(m_snapshot.Size(), std::memory_order_release);
+
+    if (!interrupted && !ResetRequested() && !StopRequested()) {
+        if (m_cacheData->Value()) {
+            cache_file::Write(m_cacheDirectory->Value(), m_cacheId->Value(), m_snapshot);
+        }
+        m_completed.fetch_add(1, std::memory_order_acq_rel);
+    }
+    return fulfilled;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base_monitoring.h"
+#include "engine/change_notify_thread.h"
+#include "engine/mask_matcher.h"
+#include "engine/snapshot.h"
+
+namespace quorvel {
+
+/// A list of wildcard masks; it matches when one of them matches. An empty
+/// list matches nothing.
+class MaskList {
+public:
+    /// Splits text at every ";" and line break; empty pieces are dropped and
+    /// the others kept as they are (a blank belongs to the mask).
+    void Compile(std::string_view text);
+    bool Matches(std::string_view target) const;
+    bool Empty() const { return m_masks.empty() && !m_matchAll; }
+    std::size_t Count() const { return m_masks.size() + (m_matchAll ? 1 : 0); }
+
+private:
+    std::vector<WildcardMask> m_masks;
+    bool m_matchAll = false;  // a "*" piece: every target matches
+};
+
+/// A monitored directory, optionally with its subtree: reports files added,
+/// changed or deleted since the previous check (or their absence), or files
+/// older than a limit. The snapshot may be kept in a cache file between runs,
+/// and changes reported by the system may bring the next check forward.
+class CheckDirThread : public BaseMonitoring {
+public:
+    static std::shared_ptr<CheckDirThread> Create(bool paused);
+    ~CheckDirThread() override;
+
+    void ApplySettings() override;
+    void CheckNow(bool resumeIfPaused) override;
+
+    const std::string& CacheId() const { return m_cacheId->Value(); }
+    const std::string& CacheDirectory() const { return m_cacheDirectory->Value(); }
+    /// The cache file this item reads and writes.
+    std::string CachePath() const;
+    bool StorePrevInfo() const { return m_storePrevInfo->Value(); }
+    /// True while a change watcher runs for the item.
+    bool Watching() const;
+    /// Entries in the snapshot of the last completed check.
+    std::size_t SnapshotSize() const { return m_snapshotSize.load(std::memory_order_acquire); }
+    /// Checks that ran to their end (not postponed, not cut short).
+    std::uint64_t CompletedChecks() const { return m_completed.load(std::memory_order_acquire); }
+
+protected:
+    explicit CheckDirThread(bool paused);
+    void Execute() override;
+    bool Check() override;
+
+private:
+    class Scan;
+
+    void RestartWatcher(const std::string& path);
+    void StopWatcher();
+
+    Snapshot m_snapshot;
+    bool m_fromCache = false;
+    std::unique_ptr<ChangeNotifyThread> m_watcher;
+    mutable std::mutex m_watcherMutex;
+    MaskList m_masks, m_excludeMasks, m_dirMasks, m_exclDirMasks;
+    std::atomic<double> m_lastCheckTime{0.0};
+    std::atomic<std::size_t> m_snapshotSize{0};
+    std::atomic<std::uint64_t> m_completed{0};
+
+    StringParam* m_cacheId;
+    BoolParam* m_realTime;
+    IntParam* m_realTimeInterval;
+    BoolParam* m_cacheData;
+    BoolParam* m_checkExistingOnly;
+    StringParam* m_cacheDirectory;
+    StringParam* m_mask;
+    StringParam* m_excludeMask;
+    StringParam* m_dirMask;
+    StringParam* m_exclDirMask;
+    BoolParam* m_fullPathMask;
+    BoolParam* m_dirMonitoring;
+    BoolParam* m_subdir;
+    BoolParam* m_countHidden;
+    BoolParam* m_inverse;
+    StringParam* m_conditions;
+    BoolParam* m_storePrevInfo;
+    IntParam* m_conditionType;
+    IntParam* m_olderInterval;
+    BoolParam* m_ignoreAdded;
+    BoolParam* m_ignoreOpened;
+    BoolParam* m_break;
+};
+
+}  // namespace quorvel
