@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 namespace quorvel::platform {
 
@@ -22,5 +23,10 @@ struct LocaleNames {
 /// Reads the names and formats of the locale currently set for LC_TIME.
 /// Thread-safe as long as no other thread changes the locale meanwhile.
 LocaleNames CurrentLocaleNames();
+
+/// A long date pattern made from a locale's date-and-time pattern (the one
+/// date(1) prints, "%a %b %e %H:%M:%S %Z %Y"): the time parts go and day and
+/// month names are spelt out ("%A %B %e %Y").
+std::string LongDateFromDateTimePattern(std::string_view pattern);
 
 }  // namespace quorvel::platform

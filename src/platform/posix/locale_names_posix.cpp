@@ -49,6 +49,9 @@ std::vector<Piece> Split(std::string_view pattern) {
             i = j + 1;
             continue;
         }
+        if (pattern[i] == '%') {
+            break;  // a lone "%" at the end converts nothing
+        }
         std::size_t j = pattern.find('%', i + 1);
         if (j == std::string_view::npos) {
             j = pattern.size();
@@ -79,10 +82,10 @@ bool IsTimeConversion(char c) {
     return std::string_view("HIklMSpPrRTXZzsc").find(c) != std::string_view::npos;
 }
 
-// The locale's date-and-time pattern (as date(1) prints it) without its time
-// parts and with day and month names spelt out: the nearest the C library
-// comes to a long date format.
-std::string LongDateFrom(std::string_view dateTimePattern) {
+}  // namespace
+
+// The nearest the C library comes to a long date format.
+std::string LongDateFromDateTimePattern(std::string_view dateTimePattern) {
     std::vector<Piece> pieces = Split(dateTimePattern);
     std::string out;
     bool haveKept = false;
@@ -125,8 +128,6 @@ std::string LongDateFrom(std::string_view dateTimePattern) {
     return out;
 }
 
-}  // namespace
-
 LocaleNames CurrentLocaleNames() {
     LocaleNames names;
     static constexpr nl_item kMonths[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
@@ -155,7 +156,7 @@ LocaleNames CurrentLocaleNames() {
         if (dateTime.empty()) {
             dateTime = Info(D_FMT);
         }
-        names.longDateFormat = LongDateFrom(dateTime);
+        names.longDateFormat = LongDateFromDateTimePattern(dateTime);
         if (names.longDateFormat.empty()) {
             names.longDateFormat = ExpandComposites(Info(D_FMT));
         }
