@@ -128,6 +128,9 @@ int RunConsole(const std::optional<std::string>& config) {
         }
     });
 
+    // Raw and silent before the "Press 'X'" line appears, so no key typed
+    // after it is echoed.
+    platform::RawTerminal raw;
     bool loaded = session.Load(path, [&](bool ok) {
         if (ok) {
             Print(FormatMessage(Strings().OemText(lngLoaded) + "\n" +
@@ -138,7 +141,6 @@ int RunConsole(const std::optional<std::string>& config) {
         }
     });
     if (loaded) {
-        platform::RawTerminal raw;
         while (auto key = keys.ReadKey()) {
             if (IsExitKey(*key)) {
                 break;

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include "console/command_line.h"
+
+namespace quorvel {
+namespace {
+
+CommandLine Parse(std::vector<std::string> args) { return ParseCommandLine(args); }
+
+TEST(CommandLineTest, NoArgumentRunsTheDefaultConfiguration) {
+    auto c = Parse({});
+    EXPECT_EQ(c.kind, CommandKind::Run);
+    EXPECT_FALSE(c.config.has_value());
+}
+
+TEST(CommandLineTest, CommandsIgnoreLetterCase) {
+    EXPECT_EQ(Parse({"/SERVICE"}).kind, CommandKind::Service);
+    EXPECT_EQ(Parse({"/Start"}).kind, CommandKind::Start);
+    EXPECT_EQ(Parse({"/sToP"}).kind, CommandKind::Stop);
+    EXPECT_EQ(Parse({"/INSTALL"}).kind, CommandKind::Install);
+    EXPECT_EQ(Parse({"/Remove"}).kind, CommandKind::Remove);
+    EXPECT_EQ(Parse({"/?"}).kind, CommandKind::Usage);
+    EXPECT_EQ(Parse({"--help"}).kind, CommandKind::Usage);
+    EXPECT_EQ(Parse({"-h"}).kind, CommandKind::Usage);
+    EXPECT_EQ(Parse({"--version"}).kind, CommandKind::Version);
+}
+
+TEST(CommandLineTest, OnlyTheFirstArgumentIsACommand) {
+    auto c = Parse({"cfg.mon", "/install"});
+    EXPECT_EQ(c.kind, CommandKind::Run);
+    EXPECT_EQ(c.config, "cfg.mon");
+    // An unknown switch is a configuration file name.
+    c = Parse({"/foo"});
+    EXPECT_EQ(c.kind, CommandKind::Run);
+    EXPECT_EQ(c.config, "/foo");
+    // A path that merely starts like a command is no command.
+    EXPECT_EQ(Parse({"/services.mon"}).kind, CommandKind::Run);
+    EXPECT_EQ(Parse({"/install", "extra", "more"}).kind, CommandKind::Install);
+}
+
+TEST(CommandLineTest, StartArguments) {
+    auto c = Parse({"/start"});
+    EXPECT_TRUE(c.host.empty());
+    EXPECT_FALSE(c.config.has_value());
+
+    c = Parse({"/start", "\\\\server"});
+    EXPECT_EQ(c.host, "server");
+    EXPECT_FALSE(c.config.has_value());
+
+    c = Parse({"/start", "\\\\server", "cfg.mon", "ignored"});
+    EXPECT_EQ(c.host, "server");
+    EXPECT_EQ(c.config, "cfg.mon");
+
+    c = Parse({"/start", "cfg.mon", "ignored"});
+    EXPECT_TRUE(c.host.empty());
+    EXPECT_EQ(c.config, "cfg.mon");
+
+    // One backslash is no computer name: it is the configuration.
+    c = Parse({"/start", "\\server", "cfg.mon"});
+    EXPECT_TRUE(c.host.empty());
+    EXPECT_EQ(c.config, "\\server");
+
+    // Relative paths stay as typed; the service resolves them.
+    c = Parse({"/start", "../x/cfg.mon"});
+    EXPECT_EQ(c.config, "../x/cfg.mon");
+}
+
+TEST(CommandLineTest, StopArguments) {
+    auto c = Parse({"/stop", "cfg.mon"});
+    EXPECT_EQ(c.kind, CommandKind::Stop);
+    EXPECT_TRUE(c.host.empty());
+    c = Parse({"/stop", "\\\\host.example"});
+    EXPECT_EQ(c.host, "host.example");
+    c = Parse({"/stop", "\\host"});
+    EXPECT_TRUE(c.host.empty());
+}
+
+TEST(CommandLineTest, ServiceTakesAnOptionalConfiguration) {
+    EXPECT_FALSE(Parse({"/service"}).config.has_value());
+    EXPECT_EQ(Parse({"/service", "a b.mon"}).config, "a b.mon");
+}
+
+TEST(UsageTextTest, HasEveryLineWithTheProgramName) {
+    std::string text = UsageText("prog");
+    EXPECT_EQ(text,
+              "Usage:\n"
+              "\n"
+              ">prog [config file]\n"
+              " Start monitoring with specific config file. If no file is supplied\n"
+              " then \"default.mon\" file will be loaded.\n"
+              "\n"
+              ">prog /install\n"
+              " Install NT service on the local computer.\n"
+              "\n"
+              ">prog /remove\n"
+              " Remove NT service from the local computer.\n"
+              "\n"
+              ">prog /start [\\\\computer] [config file]\n"
+              " Start NT service on the specified computer (local if omitted) and load\n"
+              " specific config file. If no file is supplied then \"default.mon\" file\n"
+              " will be loaded.\n"
+              "\n"
+              ">prog /stop [\\\\computer]\n"
+              " Stop NT service on the specified computer (local if omitted).\n"
+              "\n"
+              ">prog /?\n"
+              " This help screen.\n"
+              "\n"
+              "You can use NT Services Manager to start/stop installed service and to change\n"
+              "parameters of the service.\n");
+}
+
+TEST(UsageTextTest, ProgramNameWithPercentIsInsertedLiterally) {
+    std::string text = UsageText("a%sb");
+    EXPECT_NE(text.find(">a%sb /install\n"), std::string::npos);
+}
+
+TEST(UsageTextTest, BannerLine) {
+    EXPECT_EQ(BannerLine().rfind("Quorvel 1.4.2 [console version], ", 0), 0u);
+    EXPECT_EQ(BannerLine().find('\n'), std::string::npos);
+}
+
+TEST(UsageTextTest, ProgramFileName) {
+    EXPECT_EQ(ProgramFileName("/usr/local/bin/quorvinsvc"), "quorvinsvc");
+    EXPECT_EQ(ProgramFileName("quorvinsvc"), "quorvinsvc");
+    EXPECT_EQ(ProgramFileName("/a/b/"), "");
+}
+
+TEST(FormatMessageTest, FillsTheFirstPlaceholderOnly) {
+    EXPECT_EQ(FormatMessage("Configuration file \"%s\" is loaded.", "/x y.mon"),
+              "Configuration file \"/x y.mon\" is loaded.");
+    EXPECT_EQ(FormatMessage("%s and %s", "a"), "a and %s");
+    EXPECT_EQ(FormatMessage("100%% %s", "b"), "100% b");
+    EXPECT_EQ(FormatMessage("no placeholder", "c"), "no placeholder");
+}
+
+TEST(FormatMessageTest, HostileFormatsAreHarmless) {
+    // A translated text may carry any directive; none reads an argument.
+    EXPECT_EQ(FormatMessage("%n%d%x %s %p%", "arg"), "%n%d%x arg %p%");
+    // The argument is never itself taken as a format.
+    EXPECT_EQ(FormatMessage("[%s]", "%s%n%%"), "[%s%n%%]");
+}
+
+}  // namespace
+}  // namespace quorvel

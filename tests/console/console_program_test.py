@@ -1,0 +1,318 @@
+"""The console program run from outside: command line, messages, exit codes,
+the run mode ended by signals and by keys typed on a pseudo-terminal."""
+
+import os
+import pty
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = None
+DEADLINE = 30.0
+
+BANNER_PREFIX = "Quorvel 1.4.2 [console version], "
+
+
+def wait_for(condition, deadline=DEADLINE):
+    end = time.monotonic() + deadline
+    while time.monotonic() < end:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return condition()
+
+
+class ProgramCase(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.env = dict(os.environ)
+        # Options, languages and default paths come from a home of our own.
+        self.env["HOME"] = self.dir
+        self.env["XDG_CONFIG_HOME"] = os.path.join(self.dir, "config")
+        self.env["XDG_CACHE_HOME"] = os.path.join(self.dir, "cache")
+        self.env.pop("NOTIFY_SOCKET", None)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def run_program(self, *args, stdin=subprocess.DEVNULL):
+        return subprocess.run([PROGRAM, *args], stdin=stdin, capture_output=True, text=True,
+                              env=self.env, cwd=self.dir, timeout=120)
+
+    def write_config(self, name="cfg.mon", marker="marker.txt"):
+        watched = os.path.join(self.dir, "watched.txt")
+        with open(watched, "w") as f:
+            f.write("x")
+        old = time.time() - 7200
+        os.utime(watched, (old, old))
+        path = os.path.join(self.dir, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write("; Quorvel 1.4.2 Config File\n;;;\nPaused=0\nIsDirectory=0\n"
+                    f"FileName={watched}\nInterval=1\nIfChanged=0\n;\nAction=0\n"
+                    f"ListName={os.path.join(self.dir, marker)}\nListParams=%File\n"
+                    "ListAppend=1\nEOF\n")
+        return path
+
+    def marker_lines(self, marker="marker.txt"):
+        try:
+            with open(os.path.join(self.dir, marker)) as f:
+                return len(f.read().splitlines())
+        except FileNotFoundError:
+            return 0
+
+
+class CommandLineTest(ProgramCase):
+    def test_usage_for_every_spelling(self):
+        for arg in ("/?", "--help", "-h"):
+            r = self.run_program(arg)
+            self.assertEqual(r.returncode, 0, arg)
+            lines = r.stdout.split("\n")
+            self.assertTrue(lines[0].startswith(BANNER_PREFIX), r.stdout)
+            self.assertEqual(lines[1], "")
+            self.assertEqual(lines[2], "Usage:")
+            name = os.path.basename(PROGRAM)
+            self.assertIn(f">{name} [config file]\n", r.stdout)
+            self.assertIn(f">{name} /start [\\\\computer] [config file]\n", r.stdout)
+            self.assertTrue(r.stdout.endswith("parameters of the service.\n"))
+
+    def test_version_prints_the_banner_line_alone(self):
+        r = self.run_program("--version")
+        self.assertEqual(r.returncode, 0)
+        self.assertTrue(r.stdout.startswith(BANNER_PREFIX))
+        self.assertEqual(r.stdout.count("\n"), 1)
+        self.assertTrue(r.stdout.endswith("\n"))
+
+    def test_missing_configuration(self):
+        r = self.run_program("missing dir/none.mon")
+        self.assertEqual(r.returncode, 1)
+        self.assertTrue(r.stdout.startswith(BANNER_PREFIX))
+        self.assertTrue(r.stdout.endswith(
+            "\n\nCan not load configuration file \"missing dir/none.mon\".\n"), r.stdout)
+
+    def test_unknown_switch_is_a_configuration_name(self):
+        r = self.run_program("/foo", "more")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Can not load configuration file \"/foo\".\n", r.stdout)
+
+    def test_service_outside_the_service_manager(self):
+        r = self.run_program("/SERVICE")
+        self.assertEqual(r.returncode, 1)
+        # The common start-up prints the banner; the command adds nothing.
+        self.assertEqual(r.stdout.split("\n", 1)[1], "\n")
+
+    def test_translated_messages(self):
+        lang_dir = os.path.join(os.path.dirname(PROGRAM), "Lang")
+        if not os.path.exists(os.path.join(lang_dir, "German.lng")):
+            self.skipTest("no German language file beside the program")
+        os.makedirs(self.env["XDG_CONFIG_HOME"] + "/quorvel", exist_ok=True)
+        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "quorvel", "registry.ini"), "w") as f:
+            f.write("[\\Software\\Feldrane\\Quorvel]\nLanguage=\"German.lng\"\n")
+        r = self.run_program("none.mon")
+        self.assertEqual(r.returncode, 1)
+        self.assertNotIn("Can not load configuration file", r.stdout)
+        self.assertIn("\"none.mon\".\n", r.stdout)
+
+
+class RunModeTest(ProgramCase):
+    def start(self, *args, **kw):
+        p = subprocess.Popen([PROGRAM, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True, env=self.env, cwd=self.dir, **kw)
+        self.addCleanup(lambda: p.poll() is None and p.kill())
+        return p
+
+    def read_until_started(self, p):
+        lines = []
+        while True:
+            line = p.stdout.readline()
+            self.assertTrue(line, "program ended early: " + "".join(lines))
+            lines.append(line)
+            if line.startswith("Monitoring started"):
+                return lines
+
+    def test_sigterm_ends_the_run_in_order(self):
+        self.write_config()
+        p = self.start("cfg.mon", stdin=subprocess.DEVNULL)
+        lines = self.read_until_started(p)
+        self.assertEqual(lines[-2:], ["Configuration file \"cfg.mon\" is loaded.\n",
+                                      "Monitoring started. Press 'X' to exit.\n"])
+        # The items run: the list action writes its marker.
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= 2))
+        p.send_signal(signal.SIGTERM)
+        out, err = p.communicate(timeout=60)
+        self.assertEqual(p.returncode, 0, err)
+        self.assertEqual(out, "")
+
+    def test_sigint_and_sighup_end_the_run(self):
+        self.write_config()
+        for sig in (signal.SIGINT, signal.SIGHUP):
+            p = self.start("cfg.mon", stdin=subprocess.DEVNULL)
+            self.read_until_started(p)
+            p.send_signal(sig)
+            p.communicate(timeout=60)
+            self.assertEqual(p.returncode, 0, sig)
+
+    def test_end_of_input_does_not_end_the_run(self):
+        self.write_config()
+        p = self.start("cfg.mon", stdin=subprocess.PIPE)
+        self.read_until_started(p)
+        p.stdin.write("x\n")
+        p.stdin.close()
+        p.stdin = None
+        # Input that is no terminal is not read: neither "x" nor its end
+        # stops the run, and the items go on working.
+        before = self.marker_lines()
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= before + 2))
+        self.assertIsNone(p.poll())
+        p.send_signal(signal.SIGTERM)
+        p.communicate(timeout=60)
+        self.assertEqual(p.returncode, 0)
+
+    def test_no_argument_loads_the_default_configuration(self):
+        path = self.write_config(os.path.join("config", "quorvel", "default.mon"))
+        p = self.start(stdin=subprocess.DEVNULL)
+        lines = self.read_until_started(p)
+        self.assertIn(f"Configuration file \"{path}\" is loaded.\n", lines)
+        p.send_signal(signal.SIGTERM)
+        p.communicate(timeout=60)
+        self.assertEqual(p.returncode, 0)
+
+    def test_pause_and_continue_signals(self):
+        self.write_config()
+        p = self.start("cfg.mon", stdin=subprocess.DEVNULL)
+        self.read_until_started(p)
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= 1))
+        p.send_signal(signal.SIGUSR1)
+        p.send_signal(signal.SIGUSR2)
+        # Continue after pause: the items keep working and the program lives.
+        before = self.marker_lines()
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= before + 2))
+        self.assertIsNone(p.poll())
+        p.send_signal(signal.SIGTERM)
+        p.communicate(timeout=60)
+        self.assertEqual(p.returncode, 0)
+
+
+class TerminalTest(ProgramCase):
+    """Keys typed on a pseudo-terminal."""
+
+    def start_on_pty(self, *args):
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.dir)
+            os.execve(PROGRAM, [PROGRAM, *args], self.env)
+        self.addCleanup(lambda: os.close(fd))
+        self.pid = pid
+        self.fd = fd
+        self.output = b""
+        return pid, fd
+
+    def read_until(self, text, deadline=DEADLINE):
+        end = time.monotonic() + deadline
+        while text.encode() not in self.output and time.monotonic() < end:
+            r, _, _ = select.select([self.fd], [], [], 0.2)
+            if r:
+                try:
+                    data = os.read(self.fd, 4096)
+                except OSError:
+                    break
+                if not data:
+                    break
+                self.output += data
+        return text.encode() in self.output
+
+    def wait_exit(self, deadline=DEADLINE):
+        end = time.monotonic() + deadline
+        while time.monotonic() < end:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid == self.pid:
+                return os.waitstatus_to_exitcode(status)
+            # Drain output so the program never blocks on a full terminal.
+            r, _, _ = select.select([self.fd], [], [], 0.05)
+            if r:
+                try:
+                    self.output += os.read(self.fd, 4096)
+                except OSError:
+                    pass
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
+        return None
+
+    def alive(self):
+        pid, _ = os.waitpid(self.pid, os.WNOHANG)
+        return pid == 0
+
+    def test_other_keys_do_nothing_and_x_ends(self):
+        self.write_config()
+        self.start_on_pty("cfg.mon")
+        self.assertTrue(self.read_until("Press 'X' to exit."), self.output)
+        before = len(self.output)
+        os.write(self.fd, b"a\r\n\x1b q")
+        # Raw mode without echo: nothing comes back, and the run goes on
+        # while the items keep working.
+        start = self.marker_lines()
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= start + 2))
+        self.assertTrue(self.alive())
+        self.read_until("never printed", deadline=0.3)
+        self.assertEqual(self.output[before:], b"")
+        os.write(self.fd, b"x")
+        self.assertEqual(self.wait_exit(), 0)
+
+    def test_capital_x_ends(self):
+        self.write_config()
+        self.start_on_pty("cfg.mon")
+        self.assertTrue(self.read_until("Press 'X' to exit."))
+        os.write(self.fd, b"X")
+        self.assertEqual(self.wait_exit(), 0)
+
+    def test_ctrl_c_ends(self):
+        self.write_config()
+        self.start_on_pty("cfg.mon")
+        self.assertTrue(self.read_until("Press 'X' to exit."))
+        os.write(self.fd, b"\x03")
+        self.assertEqual(self.wait_exit(), 0)
+
+    def test_terminal_settings_come_back(self):
+        self.write_config()
+        self.start_on_pty("cfg.mon")
+        self.assertTrue(self.read_until("Press 'X' to exit."))
+        # Ended by a signal rather than a key, the terminal still returns to
+        # line mode with echo: the shell after us would be unusable otherwise.
+        import termios
+        # While running, the terminal is raw and silent.
+        attrs = termios.tcgetattr(self.fd)
+        self.assertFalse(attrs[3] & termios.ECHO)
+        self.assertFalse(attrs[3] & termios.ICANON)
+        os.kill(self.pid, signal.SIGTERM)
+        self.assertEqual(self.wait_exit(), 0)
+        attrs = termios.tcgetattr(self.fd)
+        self.assertTrue(attrs[3] & termios.ECHO)
+        self.assertTrue(attrs[3] & termios.ICANON)
+
+    def test_terminal_restored_after_a_crash(self):
+        self.write_config()
+        self.start_on_pty("cfg.mon")
+        self.assertTrue(self.read_until("Press 'X' to exit."))
+        import termios
+        self.assertFalse(termios.tcgetattr(self.fd)[3] & termios.ECHO)
+        os.kill(self.pid, signal.SIGQUIT)
+        self.wait_exit()
+        attrs = termios.tcgetattr(self.fd)
+        self.assertTrue(attrs[3] & termios.ECHO)
+        self.assertTrue(attrs[3] & termios.ICANON)
+
+    def test_missing_configuration_does_not_wait_for_a_key(self):
+        self.start_on_pty("none.mon")
+        self.assertEqual(self.wait_exit(), 1)
+        self.read_until("never", deadline=0.2)
+        self.assertIn(b"Can not load configuration file \"none.mon\".", self.output)
+
+
+if __name__ == "__main__":
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
