@@ -209,6 +209,10 @@ private:
             }
         }
         for (const fs::path& item : items) {
+            auto itemStat = LinkStat(item);
+            if (move && destStat && itemStat && SameEntry(*itemStat, *destStat)) {
+                continue;  // a folder moved onto itself
+            }
             Progress(item);
             fs::path target = intoDirectory ? dest / item.filename() : dest;
             if (!intoDirectory) {

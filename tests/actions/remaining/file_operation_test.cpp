@@ -14,7 +14,7 @@
 #include "platform/file_operation.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace quorvel {
 namespace {

@@ -33,7 +33,7 @@ void Log(const std::string& line) {
 xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
     xcb_intern_atom_reply_t* r =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
-    xcb_atom_t atom = r != nullptr ? r->atom : XCB_ATOM_NONE;
+    xcb_atom_t atom = r != nullptr ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
     std::free(r);
     return atom;
 }
