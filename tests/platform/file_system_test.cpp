@@ -1,0 +1,138 @@
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <map>
+
+#include "support/temp_dir.h"
+
+namespace quorvel::platform {
+namespace {
+
+class FileSystemTest : public test::TempDirTest {};
+
+int CountFiles(const std::filesystem::path& dir) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        n += e.is_regular_file() ? 1 : 0;
+    }
+    return n;
+}
+
+TEST_F(FileSystemTest, AtomicFileReplacesOnlyOnCommit) {
+    const std::string path = m_dir.Write("config.mon", "old");
+    {
+        AtomicFile file;
+        ASSERT_TRUE(file.Open(path, 0600));
+        ASSERT_TRUE(file.Write("new content"));
+        EXPECT_EQ(test::ReadFile(path), "old");
+        // Dropped without Commit: the old file stays and no temporary remains.
+    }
+    EXPECT_EQ(test::ReadFile(path), "old");
+    EXPECT_EQ(CountFiles(m_dir.Path()), 1);
+
+    ASSERT_TRUE(WriteFileAtomically(path, "new content", 0600));
+    EXPECT_EQ(test::ReadFile(path), "new content");
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(CountFiles(m_dir.Path()), 1);
+
+    EXPECT_FALSE(WriteFileAtomically(m_dir / "missing/dir/file", "x"));
+}
+
+TEST_F(FileSystemTest, AWriteErrorIsReportedAndTheOldFileKept) {
+    // A tiny file size limit makes the write fail part-way, like a full disk.
+    const std::string path = m_dir.Write("keep.txt", "precious");
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {16, 16};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        bool ok = WriteFileAtomically(path, std::string(1000, 'x'));
+        _exit(ok ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was reported as success";
+    EXPECT_EQ(test::ReadFile(path), "precious");
+    EXPECT_EQ(CountFiles(m_dir.Path()), 1);
+}
+
+TEST_F(FileSystemTest, InUseMeansAnotherProcessWritesOrLocks) {
+    const std::string path = m_dir.Write("data.bin", "x");
+    EXPECT_FALSE(IsFileInUse(path));
+    // Our own writers do not count.
+    int own = open(path.c_str(), O_WRONLY);
+    EXPECT_FALSE(IsFileInUse(path));
+    close(own);
+
+    int ready[2];
+    int done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(path.c_str(), O_WRONLY);
+        char c = fd >= 0 ? 'w' : 'e';
+        (void)!write(ready[1], &c, 1);
+        (void)!read(done[0], &c, 1);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'w');
+    EXPECT_TRUE(IsFileInUse(path));
+    auto info = Stat(path);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(OpenWriters::Capture().Contains(info->device, info->inode));
+    (void)!write(done[1], "x", 1);
+    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(IsFileInUse(path));
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) {
+        close(fd);
+    }
+}
+
+TEST_F(FileSystemTest, ListingAndLookups) {
+    m_dir.Write("a.txt", "1");
+    m_dir.Write("sub/b.txt", "22");
+    std::filesystem::create_symlink(m_dir / "sub", m_dir / "link");
+    std::filesystem::create_symlink(m_dir / "gone", m_dir / "dangling");
+    std::map<std::string, bool> seen;
+    ASSERT_TRUE(ListDirectory(m_dir.Path().string(), [&](const DirectoryEntry& e) {
+        seen[e.name] = e.isDirectory;
+        return true;
+    }));
+    EXPECT_EQ(seen.size(), 4u);
+    EXPECT_TRUE(seen["sub"]);
+    EXPECT_FALSE(seen["link"]);  // a symlink is never taken for a directory to enter
+    EXPECT_FALSE(ListDirectory(m_dir / "none", [](const DirectoryEntry&) { return true; }));
+
+    auto file = Stat(m_dir / "sub/b.txt");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size, 2);
+    EXPECT_FALSE(file->isDirectory);
+    auto dangling = Stat(m_dir / "dangling");
+    ASSERT_TRUE(dangling);
+    EXPECT_TRUE(dangling->isSymlink);
+    EXPECT_FALSE(Stat(m_dir / "none"));
+
+    EXPECT_TRUE(CreateDirectories(m_dir / "x/y/z", 0700));
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir / "x/y/z"));
+    EXPECT_FALSE(CreateDirectories(m_dir / "a.txt/below"));
+    EXPECT_EQ(ReadWholeFile(m_dir / "a.txt").value_or(""), "1");
+    EXPECT_FALSE(ReadWholeFile(m_dir / "none"));
+}
+
+}  // namespace
+}  // namespace quorvel::platform
