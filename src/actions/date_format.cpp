@@ -16,6 +16,12 @@ constexpr int kMaxFormatLevel = 2;
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+// Characters that are not simply copied: every letter (letters also end a
+// "m after h" run), separators and quotes.
+bool IsFormatSpecial(char c) {
+    return IsAsciiLetter(c) || c == '/' || c == ':' || c == '\'' || c == '"';
+}
+
 class Formatter {
 public:
     Formatter(std::string& out, DateTime value, const DateFormatSettings& settings)
@@ -42,18 +48,16 @@ private:
 
     void Number(int value, std::size_t digits) {
         char buf[16];
-        std::size_t n = 0;
+        std::size_t n = sizeof(buf);
         unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
         do {
-            buf[n++] = static_cast<char>('0' + v % 10);
+            buf[--n] = static_cast<char>('0' + v % 10);
             v /= 10;
-        } while (v != 0 && n < sizeof(buf));
-        while (n < digits && n < sizeof(buf)) {
-            buf[n++] = '0';
+        } while (v != 0 && n > 0);
+        while (sizeof(buf) - n < digits && n > 0) {
+            buf[--n] = '0';
         }
-        while (n > 0) {
-            m_out.push_back(buf[--n]);
-        }
+        m_out.append(buf + n, sizeof(buf) - n);
     }
 
     void Append(std::string_view f, int level) {
@@ -255,9 +259,16 @@ private:
                     }
                     break;
                 }
-                default:
-                    m_out += starter;
+                default: {
+                    // Copy the run of plain characters at once.
+                    std::size_t end = i;
+                    while (end < f.size() && !IsFormatSpecial(f[end])) {
+                        ++end;
+                    }
+                    m_out += f.substr(i - 1, end - i + 1);
+                    i = end;
                     break;
+                }
             }
         }
     }

@@ -347,12 +347,15 @@ public:
     void Expand(std::string_view text, std::string& out) {
         std::size_t i = 0;
         while (i < text.size()) {
-            const std::size_t percent = text.find('%', i);
-            if (percent == std::string_view::npos) {
-                out += text.substr(i);
+            // Runs between macros are short; a plain loop beats a library call.
+            std::size_t percent = i;
+            while (percent < text.size() && text[percent] != '%') {
+                ++percent;
+            }
+            out.append(text.data() + i, percent - i);
+            if (percent == text.size()) {
                 return;
             }
-            out += text.substr(i, percent - i);
             i = ExpandMacro(text, percent, out, 0);
         }
     }
@@ -383,12 +386,15 @@ private:
     std::size_t ReadParameter(std::string_view text, std::size_t pos, std::string& buffer,
                               int depth) {
         while (pos < text.size()) {
-            const std::size_t special = text.find_first_of("\\\"%", pos);
-            if (special == std::string_view::npos) {
-                buffer += text.substr(pos);
-                return text.size();
+            std::size_t special = pos;
+            while (special < text.size() && text[special] != '\\' && text[special] != '"' &&
+                   text[special] != '%') {
+                ++special;
             }
-            buffer += text.substr(pos, special - pos);
+            buffer.append(text.data() + pos, special - pos);
+            if (special == text.size()) {
+                return special;
+            }
             pos = special;
             switch (text[pos]) {
                 case '\\':
@@ -567,8 +573,16 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
             return;
         }
         for (long long r = from; r < from + records; ++r) {
+            const std::size_t before = out.size();
             RecordExpander(files[static_cast<std::size_t>(r)], runStart, scratch)
                 .Expand(section, out);
+            if (r == from && records > 1) {
+                // Later records expand to about as much as the first.
+                constexpr std::size_t kMaxReserve = std::size_t{1} << 26;
+                const std::size_t each = out.size() - before + 8;
+                const auto rest = static_cast<std::size_t>(records - 1);
+                out.reserve(out.size() + std::min(kMaxReserve, each * rest));
+            }
         }
     };
     std::size_t i = 0;
