@@ -1,8 +1,24 @@
 #include "actions/file_op_action.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "actions/action_text.h"
+#include "actions/macro_expander.h"
+#include "platform/file_operation.h"
+#include "settings/adv_string_list.h"
 
 namespace quorvel {
+
+namespace {
+
+// Platform operation for each "OpIndex": copy, move, rename, delete.
+constexpr platform::FileOpKind kPlatformKinds[] = {platform::FileOpKind::Copy,
+                                                    platform::FileOpKind::Move,
+                                                    platform::FileOpKind::Rename,
+                                                    platform::FileOpKind::Delete};
+
+}  // namespace
 
 FileOpAction::FileOpAction() : Action(ActionKind::FileOp, ActionKindCaption(4)) {
     m_opIndex = &m_params.Add<IntParam>("OpIndex", 0, 0, 3);
@@ -20,7 +36,7 @@ std::string FileOpAction::OperationLabel(int opIndex) {
     if (opIndex < 0 || opIndex > 3) {
         return {};
     }
-    return ActionText(13 + opIndex);
+    return ActionText(lngCopy + opIndex);
 }
 
 std::string FileOpAction::Describe() const {
@@ -29,9 +45,58 @@ std::string FileOpAction::Describe() const {
            (op == Delete ? std::string() : m_destination->Value());
 }
 
-bool FileOpAction::Execute(const FileList& /*files*/, DateTime /*runStart*/,
-                           RunControl& /*control*/) {
+bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
+    try {
+        const int total = static_cast<int>(files.size());
+        const int op = OpIndex();
+        int consumed = 0;
+        do {
+            const int count = SingleArg() ? 1 : 0;  // 0: every remaining file
+            ExpandListResult source = ExpandList(files, runStart, Source(), consumed, count);
+            ExpandListResult destination =
+                ExpandList(files, runStart, Destination(), consumed, count);
+            consumed += std::max(source.used, 1);
+            if (source.text.empty() || (op != Delete && destination.text.empty())) {
+                continue;  // nothing to do in this pass
+            }
+            platform::FileOperation operation;
+            operation.kind = kPlatformKinds[op];
+            operation.sources = SplitPathList(source.text);
+            if (op != Delete) {
+                operation.destinations = SplitPathList(destination.text);
+            }
+            operation.filesOnly = FilesOnly();
+            operation.allowUndo = AllowUndo();
+            operation.confirmOverwrite = ShowProgress() && !YesToAll();
+            operation.showProgress = ShowProgress();
+            operation.reportErrors = ShowProgress() || SingleArg();
+            if (operation.sources.empty()) {
+                continue;
+            }
+            std::shared_ptr<platform::FileOpUi> ui = platform::CurrentFileOpUi();
+            platform::RunFileOperation(operation, *ui);  // failures were shown or not; never ours
+        } while (consumed < total);
+    } catch (...) {
+        // A failed operation never stops the chain.
+    }
     return true;
+}
+
+std::vector<std::string> SplitPathList(const std::string& text) {
+    std::vector<std::string> paths;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (end == start) {
+            break;  // an empty entry ends the list, as a double terminator would
+        }
+        paths.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return paths;
 }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "actions/action.h"
 
@@ -39,5 +40,9 @@ private:
     BoolParam* m_filesOnly;
     BoolParam* m_singleArg;
 };
+
+/// Splits an expanded path list at ";". Two adjacent ";" (an empty entry)
+/// end the list there; the entries after them are not used.
+std::vector<std::string> SplitPathList(const std::string& text);
 
 }  // namespace quorvel

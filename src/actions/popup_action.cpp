@@ -1,5 +1,13 @@
 #include "actions/popup_action.h"
 
+#include <memory>
+
+#include "actions/action_text.h"
+#include "actions/macro_expander.h"
+#include "platform/message_box.h"
+#include "platform/thread.h"
+#include "settings/adv_string_list.h"
+
 namespace quorvel {
 
 PopupAction::PopupAction() : Action(ActionKind::Popup, ActionKindCaption(2)) {
@@ -17,9 +25,35 @@ std::string PopupAction::ExpandedMessage() const {
     return m_expandedMessage;
 }
 
-bool PopupAction::Execute(const FileList& /*files*/, DateTime /*runStart*/,
-                          RunControl& /*control*/) {
-    return true;
+bool PopupAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
+    try {
+        std::string text = ExpandList(files, runStart, Message(), 0, 0).text;
+        {
+            std::lock_guard lock(m_messageMutex);
+            m_expandedMessage = text;
+        }
+        platform::MessageStyle style;
+        style.alwaysOnTop = AlwaysOnTop();
+        style.serviceNotification = ServiceNotification();
+        std::shared_ptr<platform::MessageBox> box = platform::CurrentMessageBox();
+        if (!PopupWait()) {
+            // The thread owns copies of the text and the settings: a later run
+            // or the end of this action leaves a window already shown alone.
+            platform::StartDetachedThread([box, text = std::move(text), style] {
+                try {
+                    box->Show(ActionText(lngNotifyTitle), text, style);
+                } catch (...) {
+                }
+            });
+            return true;
+        }
+        if (YesNoButton()) {
+            style.buttons = platform::MessageButtons::YesNo;
+        }
+        return box->Show(ActionText(lngNotifyTitle), text, style) != platform::MessageAnswer::No;
+    } catch (...) {
+        return true;  // a window that cannot be shown never stops the chain
+    }
 }
 
 }  // namespace quorvel

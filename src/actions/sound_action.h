@@ -1,6 +1,6 @@
 #pragma once
 
-#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,9 +19,12 @@ public:
     bool Execute(const FileList& files, DateTime runStart, RunControl& control) override;
     std::string Describe() const override;
 
-    /// Asks a running repeat loop to end; callable from any thread.
-    void RequestStop() { m_stop.store(true, std::memory_order_release); }
-    bool StopRequested() const { return m_stop.load(std::memory_order_acquire); }
+    /// Asks every running repeat loop of this action to end; callable from
+    /// any thread. The next execution clears the request.
+    void RequestStop();
+    bool StopRequested() const;
+    /// Repeat loops of this action still running.
+    int RunningLoops() const;
 
     const std::string& WaveFile() const { return m_waveFile->Value(); }
     bool Beep() const { return m_beep->Value(); }
@@ -31,8 +34,12 @@ public:
     /// The wave file name of the last run.
     std::string ExpandedWaveFile() const;
 
+    /// Shared by the action and its repeat loops, so a loop never touches
+    /// the action itself and may safely outlive it.
+    struct LoopState;
+
 private:
-    std::atomic<bool> m_stop{false};
+    std::shared_ptr<LoopState> m_loops;
     mutable std::mutex m_waveMutex;
     std::string m_expandedWaveFile;
     StringParam* m_waveFile;
