@@ -41,8 +41,16 @@ class ProgramCase(unittest.TestCase):
         self.tmp.cleanup()
 
     def run_program(self, *args, stdin=subprocess.DEVNULL):
-        return subprocess.run([PROGRAM, *args], stdin=stdin, capture_output=True, text=True,
-                              env=self.env, cwd=self.dir, timeout=120)
+        r = subprocess.run([PROGRAM, *args], stdin=stdin, capture_output=True, text=True,
+                           env=self.env, cwd=self.dir, timeout=120)
+        self.assertNotIn("Sanitizer", r.stderr)
+        return r
+
+    def finish(self, p):
+        """Waits for the program's end; answers its remaining output."""
+        out, err = p.communicate(timeout=60)
+        self.assertNotIn("Sanitizer", err)
+        return out, err
 
     def write_config(self, name="cfg.mon", marker="marker.txt"):
         watched = os.path.join(self.dir, "watched.txt")
@@ -144,7 +152,7 @@ class RunModeTest(ProgramCase):
         # The items run: the list action writes its marker.
         self.assertTrue(wait_for(lambda: self.marker_lines() >= 2))
         p.send_signal(signal.SIGTERM)
-        out, err = p.communicate(timeout=60)
+        out, err = self.finish(p)
         self.assertEqual(p.returncode, 0, err)
         self.assertEqual(out, "")
 
@@ -154,7 +162,7 @@ class RunModeTest(ProgramCase):
             p = self.start("cfg.mon", stdin=subprocess.DEVNULL)
             self.read_until_started(p)
             p.send_signal(sig)
-            p.communicate(timeout=60)
+            self.finish(p)
             self.assertEqual(p.returncode, 0, sig)
 
     def test_end_of_input_does_not_end_the_run(self):
@@ -170,7 +178,7 @@ class RunModeTest(ProgramCase):
         self.assertTrue(wait_for(lambda: self.marker_lines() >= before + 2))
         self.assertIsNone(p.poll())
         p.send_signal(signal.SIGTERM)
-        p.communicate(timeout=60)
+        self.finish(p)
         self.assertEqual(p.returncode, 0)
 
     def test_no_argument_loads_the_default_configuration(self):
@@ -179,7 +187,7 @@ class RunModeTest(ProgramCase):
         lines = self.read_until_started(p)
         self.assertIn(f"Configuration file \"{path}\" is loaded.\n", lines)
         p.send_signal(signal.SIGTERM)
-        p.communicate(timeout=60)
+        self.finish(p)
         self.assertEqual(p.returncode, 0)
 
     def test_pause_and_continue_signals(self):
@@ -194,7 +202,7 @@ class RunModeTest(ProgramCase):
         self.assertTrue(wait_for(lambda: self.marker_lines() >= before + 2))
         self.assertIsNone(p.poll())
         p.send_signal(signal.SIGTERM)
-        p.communicate(timeout=60)
+        self.finish(p)
         self.assertEqual(p.returncode, 0)
 
 
@@ -231,6 +239,8 @@ class TerminalTest(ProgramCase):
         while time.monotonic() < end:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
             if pid == self.pid:
+                self.read_until("never printed", deadline=0.2)
+                self.assertNotIn(b"Sanitizer", self.output)
                 return os.waitstatus_to_exitcode(status)
             # Drain output so the program never blocks on a full terminal.
             r, _, _ = select.select([self.fd], [], [], 0.05)

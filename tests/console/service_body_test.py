@@ -101,6 +101,7 @@ class ServiceBodyTest(unittest.TestCase):
         self.assertEqual(self.receive(), "STOPPING=1")
         _, err = self.process.communicate(timeout=60)
         self.assertEqual(self.process.returncode, 0, err)
+        self.assertNotIn(b"Sanitizer", err)
 
     def test_ready_pause_continue_stop(self):
         self.write_config()
@@ -134,8 +135,9 @@ class ServiceBodyTest(unittest.TestCase):
         self.assertTrue(self.receive().startswith("READY=1\n"))
         self.process.send_signal(signal.SIGINT)
         self.assertEqual(self.receive(), "STOPPING=1")
-        self.process.communicate(timeout=60)
+        _, err = self.process.communicate(timeout=60)
         self.assertEqual(self.process.returncode, 0)
+        self.assertNotIn(b"Sanitizer", err)
 
     def test_configuration_from_the_manager_environment(self):
         self.write_config("from env.mon")
@@ -150,16 +152,18 @@ class ServiceBodyTest(unittest.TestCase):
         self.start("missing.mon")
         self.assertEqual(self.receive(),
                          "STATUS=Can not load configuration file \"missing.mon\".")
-        self.process.communicate(timeout=60)
+        _, err = self.process.communicate(timeout=60)
         self.assertNotEqual(self.process.returncode, 0)
+        self.assertNotIn(b"Sanitizer", err)
 
     def test_status_cannot_carry_extra_assignments(self):
         self.start("bad\nSTOPPING=1.mon")
         message = self.receive()
         self.assertEqual(message.count("\n"), 0, message)
         self.assertTrue(message.startswith("STATUS="))
-        self.process.communicate(timeout=60)
+        _, err = self.process.communicate(timeout=60)
         self.assertNotEqual(self.process.returncode, 0)
+        self.assertNotIn(b"Sanitizer", err)
 
     def test_unprivileged_service_uses_the_users_default(self):
         prefix = ()
