@@ -280,7 +280,8 @@ void AppendInclude(std::string& out, std::string_view path) {
         return;
     }
     const std::string file(path);
-    if (auto info = platform::Stat(file); !info || info->isDirectory) {
+    // Devices and pipes could block or never end (/dev/zero, a FIFO).
+    if (auto info = platform::Stat(file); !info || !info->isRegular) {
         return;
     }
     auto data = platform::ReadWholeFile(file);

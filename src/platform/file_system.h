@@ -16,6 +16,7 @@ namespace quorvel::platform {
 struct FileInfo {
     bool isDirectory = false;
     bool isSymlink = false;
+    bool isRegular = false;  ///< a regular file, not a device, pipe or socket
     std::int64_t size = 0;
     EpochTime modified;  ///< last-write time
     std::uint64_t device = 0;

@@ -330,6 +330,9 @@ TEST_F(MacroIncludeTest, IncludeOfWhatCannotBeReadGivesNothing) {
     EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + (m_dir / "missing.txt") + "\"]"), "[]");
     EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + m_dir.Path().string() + "\"]"), "[]");
     EXPECT_EQ(ExpandRecord(record, "[%Include]"), "[]");
+    // Devices are not read: they could block or never end.
+    EXPECT_EQ(ExpandRecord(record, "[%Include=\"/dev/zero\"]"), "[]");
+    EXPECT_EQ(ExpandRecord(record, "[%Include=\"/dev/null\"]"), "[]");
     const std::string empty = m_dir.Write("empty.txt", "");
     EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + empty + "\"]"), "[]");
 }

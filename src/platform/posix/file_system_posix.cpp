@@ -20,6 +20,7 @@ namespace {
 FileInfo InfoFrom(const struct stat& st) {
     FileInfo info;
     info.isDirectory = S_ISDIR(st.st_mode);
+    info.isRegular = S_ISREG(st.st_mode);
     info.isSymlink = S_ISLNK(st.st_mode);
     info.size = static_cast<std::int64_t>(st.st_size);
     info.modified = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
