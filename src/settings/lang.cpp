@@ -9,15 +9,18 @@
 
 namespace quorvel {
 
-Lang::Lang(std::string directory) : m_directory(std::move(directory)) {
+Lang::Lang() : m_directory(platform::ShippedDataDirectory("Lang")) {}
+
+Lang::Lang(const std::string& fileName) : Lang() {
+    LoadFile(fileName);
+}
+
+Lang::Lang(const std::string& fileName, std::string directory) : m_directory(std::move(directory)) {
     if (m_directory.empty()) {
         m_directory = platform::ShippedDataDirectory("Lang");
     } else if (m_directory.back() != '/') {
         m_directory += '/';
     }
-}
-
-Lang::Lang(const std::string& fileName, std::string directory) : Lang(std::move(directory)) {
     LoadFile(fileName);
 }
 

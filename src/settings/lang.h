@@ -20,10 +20,13 @@ public:
     static constexpr std::string_view kDefaultEnglishName = "English";
     static constexpr std::string_view kDefaultPopupFile = "popupen.txt";
 
-    /// The built-in names and no file, in the shipped "Lang" directory
-    /// (directory empty) or in the given one.
-    explicit Lang(std::string directory = {});
-    /// The built-in names, then LoadFile(fileName).
+    /// The built-in names and no file yet; the language directory is the
+    /// shipped "Lang" directory.
+    Lang();
+    /// The built-in names, then LoadFile(fileName) from the shipped "Lang"
+    /// directory.
+    explicit Lang(const std::string& fileName);
+    /// The same with another language directory (empty: the shipped one).
     Lang(const std::string& fileName, std::string directory);
 
     /// Opens the named file of the language directory and reads the four

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/paths.h"
 #include "settings/adv_string_list.h"
 #include "settings/ini_file.h"
 #include "support/temp_dir.h"
@@ -172,6 +173,15 @@ TEST(ShippedLanguagesTest, GermanFileTranslatesEveryEntry) {
     lang.TranslateStrings(table);
     EXPECT_EQ(table.Text(lngStopped), "Stopped");
     EXPECT_EQ(lang.NationalName(), "English");
+}
+
+TEST(ShippedLanguagesTest, FoundBesideTheProgram) {
+    Lang lang("German.lng");
+    EXPECT_EQ(lang.Directory(), platform::ExecutableDirectory() + "Lang/");
+    EXPECT_EQ(lang.NationalName(), "Deutsch");
+    Lang none;
+    EXPECT_EQ(none.FilePath(), "");
+    EXPECT_EQ(none.NationalName(), "English");
 }
 
 }  // namespace
