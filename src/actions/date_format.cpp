@@ -24,8 +24,9 @@ bool IsFormatSpecial(char c) {
 
 class Formatter {
 public:
-    Formatter(std::string& out, DateTime value, const DateFormatSettings& settings)
-        : m_out(out), m_value(value), m_settings(settings) {}
+    Formatter(std::string& out, DateTime value, const DateFormatSettings& settings,
+              std::size_t limit)
+        : m_out(out), m_start(out.size()), m_limit(limit), m_value(value), m_settings(settings) {}
 
     // False when the value could not be decoded; the output is then partial.
     bool Run(std::string_view format) {
@@ -67,7 +68,7 @@ private:
         char lastToken = ' ';
         bool use12HourClock = false;
         std::size_t i = 0;
-        while (i < f.size() && !m_failed) {
+        while (i < f.size() && !m_failed && m_out.size() - m_start < m_limit) {
             const char starter = f[i++];
             char token = UpperAscii(starter);
             if (IsAsciiLetter(token)) {
@@ -274,6 +275,8 @@ private:
     }
 
     std::string& m_out;
+    std::size_t m_start;
+    std::size_t m_limit;
     DateTime m_value;
     const DateFormatSettings& m_settings;
     std::optional<DateTime::Parts> m_parts;
@@ -342,9 +345,9 @@ const DateFormatSettings& DateFormatSettings::System() {
 }
 
 void AppendDateTime(std::string& out, std::string_view format, DateTime value,
-                    const DateFormatSettings& settings) {
+                    const DateFormatSettings& settings, std::size_t limit) {
     const std::size_t start = out.size();
-    Formatter formatter(out, value, settings);
+    Formatter formatter(out, value, settings, limit);
     if (!formatter.Run(format)) {
         out.resize(start);
         out += "[time]";

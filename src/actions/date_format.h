@@ -40,8 +40,10 @@ struct DateFormatSettings {
 
 /// Appends value formatted by format (empty means "c") to out. A value that
 /// cannot be formatted (NaN, outside the years 1 to 9999) appends "[time]".
+/// At most about limit bytes are appended; formatting stops there.
 void AppendDateTime(std::string& out, std::string_view format, DateTime value,
-                    const DateFormatSettings& settings = DateFormatSettings::System());
+                    const DateFormatSettings& settings = DateFormatSettings::System(),
+                    std::size_t limit = std::string::npos);
 
 /// The formatted text of value; see AppendDateTime.
 std::string FormatDateTime(std::string_view format, DateTime value,

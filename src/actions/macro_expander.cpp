@@ -21,6 +21,13 @@ constexpr int kMaxNesting = 64;
 // Longest environment value that "Environment" inserts.
 constexpr std::size_t kMaxEnvironmentValue = 8192;
 
+// Formats turn each letter into a whole part of a name or a date, so macros
+// nested in each other's formats grow their text geometrically. A parameter
+// keeps at most this many bytes, and a whole expansion at most kMaxResult;
+// what goes beyond is cut off.
+constexpr std::size_t kMaxParameter = std::size_t{1} << 20;
+constexpr std::size_t kMaxResult = std::size_t{256} << 20;
+
 enum class Macro : std::uint8_t {
     File,
     Name,
@@ -146,12 +153,13 @@ NameParts SplitName(std::string_view name) {
     return parts;
 }
 
-void AppendFileFormat(std::string& out, std::string_view name, std::string_view format) {
+void AppendFileFormat(std::string& out, std::string_view name, std::string_view format,
+                      std::size_t limit) {
     const NameParts parts = SplitName(name);
     const std::size_t start = out.size();
     bool slashes = false;
     std::size_t i = 0;
-    while (i < format.size()) {
+    while (i < format.size() && out.size() - start < limit) {
         const char c = format[i++];
         switch (LowerAscii(c)) {
             case 'd':
@@ -275,7 +283,7 @@ void AppendSubstring(std::string& out, std::string_view parameter) {
     out += rest.substr(0, CharOffset(rest, length));
 }
 
-void AppendInclude(std::string& out, std::string_view path) {
+void AppendInclude(std::string& out, std::string_view path, std::size_t limit) {
     if (path.empty()) {
         return;
     }
@@ -284,21 +292,27 @@ void AppendInclude(std::string& out, std::string_view path) {
     if (auto info = platform::Stat(file); !info || !info->isRegular) {
         return;
     }
-    auto data = platform::ReadWholeFile(file);
+    auto data = platform::ReadWholeFile(file, limit);
     if (!data) {
         return;
     }
     // Text mode: every line end becomes a single line feed.
     const std::string& text = *data;
     out.reserve(out.size() + text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            out += text[i];
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t cr = text.find('\r', i);
+        if (cr == std::string::npos) {
+            cr = text.size();
+        }
+        out.append(text, i, cr - i);
+        if (cr == text.size()) {
+            break;
+        }
+        out += '\n';
+        i = cr + 1;
+        if (i < text.size() && text[i] == '\n') {
+            ++i;
         }
     }
 }
@@ -347,7 +361,7 @@ public:
 
     void Expand(std::string_view text, std::string& out) {
         std::size_t i = 0;
-        while (i < text.size()) {
+        while (i < text.size() && out.size() < kMaxResult) {
             // Runs between macros are short; a plain loop beats a library call.
             std::size_t percent = i;
             while (percent < text.size() && text[percent] != '%') {
@@ -355,9 +369,12 @@ public:
             }
             out.append(text.data() + i, percent - i);
             if (percent == text.size()) {
-                return;
+                break;
             }
             i = ExpandMacro(text, percent, out, 0);
+        }
+        if (out.size() > kMaxResult) {
+            out.resize(kMaxResult);
         }
     }
 
@@ -378,7 +395,16 @@ private:
             pos = ReadParameter(text, pos + 2, buffer, depth);
             parameter = buffer;
         }
-        Apply(macro->macro, parameter, out);
+        // Inside a parameter the result may fill the parameter up; at the top
+        // it may fill the whole result up.
+        const std::size_t cap = depth == 0 ? kMaxResult : kMaxParameter;
+        if (out.size() < cap) {
+            const std::size_t start = out.size();
+            Apply(macro->macro, parameter, out, cap - start);
+            if (out.size() > cap) {
+                out.resize(cap);
+            }
+        }
         return pos;
     }
 
@@ -392,14 +418,15 @@ private:
                    text[special] != '%') {
                 ++special;
             }
-            buffer.append(text.data() + pos, special - pos);
+            const std::size_t room = kMaxParameter - std::min(kMaxParameter, buffer.size());
+            buffer.append(text.data() + pos, std::min(special - pos, room));
             if (special == text.size()) {
                 return special;
             }
             pos = special;
             switch (text[pos]) {
                 case '\\':
-                    if (pos + 1 < text.size()) {
+                    if (pos + 1 < text.size() && buffer.size() < kMaxParameter) {
                         buffer += text[pos + 1];
                     }
                     pos += 2;
@@ -456,13 +483,15 @@ private:
         }
     }
 
-    void Apply(Macro macro, std::string_view parameter, std::string& out) {
+    // Appends the result of one macro; limit bounds the work of the macros
+    // whose results can outgrow their parameters (the caller cuts the rest).
+    void Apply(Macro macro, std::string_view parameter, std::string& out, std::size_t limit) {
         switch (macro) {
             case Macro::File:
                 if (parameter.empty()) {
                     out += m_name;
                 } else {
-                    AppendFileFormat(out, m_name, parameter);
+                    AppendFileFormat(out, m_name, parameter, limit);
                 }
                 break;
             case Macro::Name: {
@@ -478,13 +507,14 @@ private:
                 break;
             }
             case Macro::Time:
-                AppendDateTime(out, parameter, m_record.time);
+                AppendDateTime(out, parameter, m_record.time, DateFormatSettings::System(), limit);
                 break;
             case Macro::Size:
                 AppendSize(out, m_record.size, parameter);
                 break;
             case Macro::SysDate:
-                AppendDateTime(out, parameter, DateTime::Now());
+                AppendDateTime(out, parameter, DateTime::Now(), DateFormatSettings::System(),
+                               limit);
                 break;
             case Macro::Added:
                 if (m_record.kind == FileKind::Added) {
@@ -510,13 +540,13 @@ private:
                 AppendChr(out, parameter);
                 break;
             case Macro::RunTime:
-                AppendDateTime(out, parameter, m_runTime);
+                AppendDateTime(out, parameter, m_runTime, DateFormatSettings::System(), limit);
                 break;
             case Macro::Environment:
                 AppendEnvironment(out, parameter);
                 break;
             case Macro::Include:
-                AppendInclude(out, parameter);
+                AppendInclude(out, parameter, limit);
                 break;
             case Macro::Substring:
                 AppendSubstring(out, parameter);
@@ -573,7 +603,7 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
             RecordExpander(placeholder, runStart, scratch).Expand(section, out);
             return;
         }
-        for (long long r = from; r < from + records; ++r) {
+        for (long long r = from; r < from + records && out.size() < kMaxResult; ++r) {
             const std::size_t before = out.size();
             RecordExpander(files[static_cast<std::size_t>(r)], runStart, scratch)
                 .Expand(section, out);
@@ -587,7 +617,7 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
         }
     };
     std::size_t i = 0;
-    while (i < text.size()) {
+    while (i < text.size() && out.size() < kMaxResult) {
         const std::size_t percent = text.find('%', i);
         if (percent == std::string_view::npos) {
             out += text.substr(i);
@@ -610,6 +640,9 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
             expandSection(section, first, n == 0 ? 0 : 1);
             i = end == std::string_view::npos ? text.size() : end;
         }
+    }
+    if (out.size() > kMaxResult) {
+        out.resize(kMaxResult);
     }
     result.used = n == 0 ? 1 : static_cast<int>(n);
     return result;

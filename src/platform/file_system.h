@@ -77,8 +77,10 @@ bool CreateDirectories(const std::string& path, unsigned mode = 0700);
 /// Removes one file; true on success.
 bool RemoveFile(const std::string& path);
 
-/// Reads a whole file; nothing when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+/// Reads a whole file, or its first maxBytes bytes; nothing when it cannot
+/// be read.
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t maxBytes = static_cast<std::size_t>(-1));
 
 /// A destination for text that may fail part-way.
 class OutputSink {

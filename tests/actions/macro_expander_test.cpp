@@ -325,6 +325,15 @@ TEST_F(MacroIncludeTest, IncludeReadsTheWholeFileWithLineFeeds) {
     EXPECT_EQ(ExpandRecord(Record(path), "%Include=\"%File\""), "one\ntwo\nthree\n\x1A" "after\n");
 }
 
+TEST_F(MacroIncludeTest, IncludeInsideAParameterIsCutAtOneMebibyte) {
+    const std::string big = m_dir.Write("big.txt", std::string(3 << 20, 'b'));
+    const FileData record = WindowsRecord();
+    const std::string nested = ExpandRecord(record, "%Changed=\"%Include=\"" + big + "\"\"");
+    EXPECT_EQ(nested.size(), std::size_t{1} << 20);
+    // At the top the whole file goes in.
+    EXPECT_EQ(ExpandRecord(record, "%Include=\"" + big + "\"").size(), std::size_t{3} << 20);
+}
+
 TEST_F(MacroIncludeTest, IncludeOfWhatCannotBeReadGivesNothing) {
     const FileData record = WindowsRecord();
     EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + (m_dir / "missing.txt") + "\"]"), "[]");
@@ -366,6 +375,23 @@ TEST(MacroExpanderTest, DeepNestingIsBounded) {
     EXPECT_TRUE(ExpandRecord(record, open + "\\").empty());
     const std::string percents(200000, '%');
     EXPECT_TRUE(ExpandRecord(record, percents) == std::string(100000, '%'));
+}
+
+TEST(MacroExpanderTest, FormatsNestedInFormatsStayBounded) {
+    // Every letter of a File or Time format becomes a whole part of a name or
+    // a date, so each level multiplies the text; parameters are cut at 1 MiB.
+    const FileData record = WindowsRecord();
+    for (const char* macro : {"%File=\"", "%Time=\""}) {
+        std::string text;
+        for (int i = 0; i < 40; ++i) {
+            text += macro;
+        }
+        text += "PNEdddddd";
+        text.append(40, '"');
+        const std::string result = ExpandRecord(record, text);
+        EXPECT_FALSE(result.empty()) << macro;
+        EXPECT_LE(result.size(), std::size_t{64} << 20) << macro;
+    }
 }
 
 FileList ThreeRecords() {

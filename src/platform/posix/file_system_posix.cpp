@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <random>
 #include <unordered_set>
 
@@ -211,15 +212,15 @@ bool CreateDirectories(const std::string& path, unsigned mode) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd) {
         return std::nullopt;
     }
     std::string data;
     char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.Get(), buf, sizeof(buf));
+    while (data.size() < maxBytes) {
+        ssize_t n = ::read(fd.Get(), buf, std::min(sizeof(buf), maxBytes - data.size()));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
