@@ -34,7 +34,9 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-void PrintEntry(int index) { Print(Strings().OemText(index) + "\n"); }
+void PrintEntry(int index) {
+    Print(Strings().OemText(index) + "\n");
+}
 
 int Report(bool ok, int success, int failure) {
     PrintEntry(ok ? success : failure);

@@ -133,9 +133,8 @@ int RunConsole(const std::optional<std::string>& config) {
     platform::RawTerminal raw;
     bool loaded = session.Load(path, [&](bool ok) {
         if (ok) {
-            Print(FormatMessage(Strings().OemText(lngLoaded) + "\n" +
-                                    Strings().OemText(lngStarted) + "\n",
-                                path));
+            Print(FormatMessage(
+                Strings().OemText(lngLoaded) + "\n" + Strings().OemText(lngStarted) + "\n", path));
         } else {
             Print(LoadFailureText(path) + "\n");
         }

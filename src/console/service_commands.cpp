@@ -23,7 +23,9 @@ bool InstallService(const std::string& programPath) {
     return Manager().Install(ServiceUnitFor(programPath));
 }
 
-bool RemoveService() { return Manager().Remove(kServiceName, {kConfigVariable}); }
+bool RemoveService() {
+    return Manager().Remove(kServiceName, {kConfigVariable});
+}
 
 bool StartService(const std::string& host, const std::optional<std::string>& config) {
     // The variable is always written, so a start without a configuration
@@ -31,6 +33,8 @@ bool StartService(const std::string& host, const std::optional<std::string>& con
     return Manager(host).Start(kServiceName, {{kConfigVariable, config}});
 }
 
-bool StopService(const std::string& host) { return Manager(host).Stop(kServiceName); }
+bool StopService(const std::string& host) {
+    return Manager(host).Stop(kServiceName);
+}
 
 }  // namespace quorvel

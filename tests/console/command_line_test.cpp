@@ -5,7 +5,9 @@
 namespace quorvel {
 namespace {
 
-CommandLine Parse(std::vector<std::string> args) { return ParseCommandLine(args); }
+CommandLine Parse(std::vector<std::string> args) {
+    return ParseCommandLine(args);
+}
 
 TEST(CommandLineTest, NoArgumentRunsTheDefaultConfiguration) {
     auto c = Parse({});

@@ -120,9 +120,10 @@ TEST(RunProgramTest, ArgumentsAreNeverInterpretedByAShell) {
     test::TempDir dir;
     std::string target = dir / "out";
     std::string hostile = "$(touch " + (dir / "pwned") + ")";
-    EXPECT_EQ(platform::RunProgram({"sh", "-c", "printf '%s' \"$1\" > \"$2\"", "sh", hostile, target},
-                                   std::chrono::seconds(60)),
-              0);
+    EXPECT_EQ(
+        platform::RunProgram({"sh", "-c", "printf '%s' \"$1\" > \"$2\"", "sh", hostile, target},
+                             std::chrono::seconds(60)),
+        0);
     EXPECT_EQ(test::ReadFile(target), hostile);
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
 }
@@ -135,9 +136,10 @@ TEST(RunProgramTest, ChildGetsSignalsUnblocked) {
     // The programs block their signals for the signal thread; a child must
     // not inherit that, or it could never be stopped with SIGTERM.
     platform::BlockProcessSignals();
-    EXPECT_EQ(platform::RunProgram({"sh", "-c", "grep -q '^SigBlk:[[:space:]]*0*$' /proc/self/status"},
-                                   std::chrono::seconds(60)),
-              0);
+    EXPECT_EQ(
+        platform::RunProgram({"sh", "-c", "grep -q '^SigBlk:[[:space:]]*0*$' /proc/self/status"},
+                             std::chrono::seconds(60)),
+        0);
 }
 
 // A datagram socket of the test's own, standing in for the service manager.

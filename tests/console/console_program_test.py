@@ -103,6 +103,11 @@ class CommandLineTest(ProgramCase):
         self.assertTrue(r.stdout.endswith(
             "\n\nCan not load configuration file \"missing dir/none.mon\".\n"), r.stdout)
 
+    def test_non_ascii_path_is_printed_unchanged(self):
+        r = self.run_program("Ärger/überwachung €.mon")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Can not load configuration file \"Ärger/überwachung €.mon\".\n", r.stdout)
+
     def test_unknown_switch_is_a_configuration_name(self):
         r = self.run_program("/foo", "more")
         self.assertEqual(r.returncode, 1)

@@ -52,7 +52,9 @@ void OnFatalSignal(int sig, siginfo_t* info, void*) {
 
 }  // namespace
 
-bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool StdinIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
 
 RawTerminal::RawTerminal() {
     if (!StdinIsTerminal() || g_rawActive.load()) {

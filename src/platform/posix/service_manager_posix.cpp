@@ -74,8 +74,9 @@ std::string UnitFileText(const ServiceUnit& unit, bool userManager) {
         const std::string& word = unit.command[i];
         // Plain switches stay readable; anything else is quoted.
         bool plain = i > 0 && !word.empty() &&
-                     word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                            "0123456789/-_.=") == std::string::npos;
+                     word.find_first_not_of(
+                         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                         "0123456789/-_.=") == std::string::npos;
         execStart += plain ? word : QuoteUnitWord(word, i == 0);
     }
     std::string description;
@@ -96,7 +97,8 @@ std::string UnitFileText(const ServiceUnit& unit, bool userManager) {
     text += "Restart=no\n";
     text += "\n";
     text += "[Install]\n";
-    text += std::string("WantedBy=") + (userManager ? "default.target" : "multi-user.target") + "\n";
+    text +=
+        std::string("WantedBy=") + (userManager ? "default.target" : "multi-user.target") + "\n";
     return text;
 }
 
@@ -110,7 +112,8 @@ std::string UnitDirectory(bool userManager) {
     if (!userManager) {
         return "/etc/systemd/system";
     }
-    if (auto config = GetEnvironment("XDG_CONFIG_HOME"); config && !config->empty() && (*config)[0] == '/') {
+    if (auto config = GetEnvironment("XDG_CONFIG_HOME");
+        config && !config->empty() && (*config)[0] == '/') {
         return *config + "/systemd/user";
     }
     return HomeDirectory() + "/.config/systemd/user";
@@ -210,7 +213,8 @@ int RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds t
     ::posix_spawnattr_setflags(setup.Attr(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     ::posix_spawn_file_actions_addopen(setup.Actions(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (quiet) {
-        ::posix_spawn_file_actions_addopen(setup.Actions(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        ::posix_spawn_file_actions_addopen(setup.Actions(), STDERR_FILENO, "/dev/null", O_WRONLY,
+                                           0);
     }
 
     std::vector<char*> args;
@@ -314,7 +318,9 @@ bool ServiceManager::Start(const std::string& name,
     return Systemctl({"start", name + ".service"});
 }
 
-bool ServiceManager::Stop(const std::string& name) { return Systemctl({"stop", name + ".service"}); }
+bool ServiceManager::Stop(const std::string& name) {
+    return Systemctl({"stop", name + ".service"});
+}
 
 struct ServiceNotifier::Impl {
     UniqueFd socket;
@@ -356,7 +362,9 @@ ServiceNotifier::ServiceNotifier(const std::string& address) : m_impl(std::make_
 
 ServiceNotifier::~ServiceNotifier() = default;
 
-bool ServiceNotifier::Valid() const { return m_impl->socket.Valid() && m_impl->length > 0; }
+bool ServiceNotifier::Valid() const {
+    return m_impl->socket.Valid() && m_impl->length > 0;
+}
 
 bool ServiceNotifier::Notify(std::string_view state) {
     if (!Valid()) {

@@ -117,6 +117,8 @@ SignalListener::~SignalListener() {
     }
 }
 
-bool SignalListener::Running() const { return m_impl->thread.joinable(); }
+bool SignalListener::Running() const {
+    return m_impl->thread.joinable();
+}
 
 }  // namespace quorvel::platform
