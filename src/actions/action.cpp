@@ -11,13 +11,15 @@
 #include "actions/list_action.h"
 #include "actions/popup_action.h"
 #include "actions/sound_action.h"
+#include "settings/adv_string_list.h"
 
 namespace quorvel {
 
 namespace {
 
 // String table entries of the kind captions, by kind number.
-constexpr int kCaptionIndex[] = {17, 18, 19, 20, 21, 49};
+constexpr int kCaptionIndex[] = {lngCreateList, lngExecute, lngPopup,
+                                 lngSound,      lngFileOp,  lngKillApp};
 
 }  // namespace
 

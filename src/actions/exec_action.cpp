@@ -54,7 +54,9 @@ ExecAction::ExecAction() : Action(ActionKind::Execute, ActionKindCaption(1)) {
     m_terminateTime = &m_params.Add<IntParam>("TerminateTime", 0, 0, 2147483);
 }
 
-std::string ExecAction::Describe() const { return m_command->Value() + " " + m_arguments->Value(); }
+std::string ExecAction::Describe() const {
+    return m_command->Value() + " " + m_arguments->Value();
+}
 
 bool ExecAction::Execute(const FileList& files, DateTime runStart, RunControl& control) {
     const std::string& command = m_command->Value();
@@ -68,8 +70,8 @@ bool ExecAction::Execute(const FileList& files, DateTime runStart, RunControl& c
     const std::size_t total = files.size();
     std::size_t consumed = 0;
     do {
-        ExpandListResult params = ExpandList(files, runStart, m_arguments->Value(),
-                                             static_cast<int>(consumed), batch);
+        ExpandListResult params =
+            ExpandList(files, runStart, m_arguments->Value(), static_cast<int>(consumed), batch);
         // A program that cannot be started costs this run and nothing else.
         platform::ChildProcess child =
             platform::ShellExecute(command, params.text, m_dir->Value(), show);

@@ -46,8 +46,8 @@ bool ListAction::Execute(const FileList& files, DateTime runStart, RunControl& /
     std::string buffer;
     std::size_t consumed = 0;
     do {
-        ExpandListResult part = ExpandList(files, runStart, templ, static_cast<int>(consumed),
-                                           cycle ? 0 : 1);
+        ExpandListResult part =
+            ExpandList(files, runStart, templ, static_cast<int>(consumed), cycle ? 0 : 1);
         buffer += part.text;
         if (!cycle) {
             buffer += platform::kLineEnding;

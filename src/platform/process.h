@@ -108,7 +108,8 @@ std::string ExpandEnvironmentReferences(std::string_view text);
 /// The path of the executable that command names: a command holding "/" is
 /// a path (relative ones taken from directory when it is not empty); any
 /// other is searched in PATH. Nothing when it is no executable regular file.
-std::optional<std::string> FindExecutable(std::string_view command, std::string_view directory = {});
+std::optional<std::string> FindExecutable(std::string_view command,
+                                          std::string_view directory = {});
 
 /// Number of children the reaper still waits for (for tests).
 std::size_t ChildrenAwaitingReaper();

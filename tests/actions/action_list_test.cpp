@@ -166,11 +166,11 @@ TEST(ActionParamsTest, DefaultsInWritingOrder) {
          "YesNoButton=0", "AlwaysOnTop=0", "ServiceNotification=0"},
         {"Action=3", "Enabled=1", "DelayBefore=0", "ActComment=", "WaveFile=", "Beep=0",
          "SndInterval=0", "SndPeriod=100"},
-        {"Action=4", "Enabled=1", "DelayBefore=0", "ActComment=", "OpIndex=0", "OpSource=",
-         "OpDestination=", "AllowUndo=0", "ShowProgress=1", "YesToAll=1", "OpFilesOnly=0",
-         "OpSingleArg=0"},
-        {"Action=5", "Enabled=1", "DelayBefore=0", "ActComment=", "killTitleMask=",
-         "killCloseAll=0", "killForcedKill=0"},
+        {"Action=4", "Enabled=1", "DelayBefore=0", "ActComment=", "OpIndex=0",
+         "OpSource=", "OpDestination=", "AllowUndo=0", "ShowProgress=1", "YesToAll=1",
+         "OpFilesOnly=0", "OpSingleArg=0"},
+        {"Action=5", "Enabled=1", "DelayBefore=0",
+         "ActComment=", "killTitleMask=", "killCloseAll=0", "killForcedKill=0"},
     };
     for (int kind = 0; kind <= 5; ++kind) {
         EXPECT_EQ(Lines(Written(*CreateAction(kind))), expected[kind]) << kind;
@@ -338,7 +338,8 @@ protected:
 
     ProbeLog m_log;
     FakeControl m_control;
-    FileList m_files{FileData(std::string("/data/a.txt"), DateTime(37422.5), 10, FileKind::Changed)};
+    FileList m_files{
+        FileData(std::string("/data/a.txt"), DateTime(37422.5), 10, FileKind::Changed)};
 };
 
 TEST_F(RunActionsTest, RunsEnabledActionsInOrderWithOneStartTime) {

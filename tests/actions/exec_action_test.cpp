@@ -47,7 +47,9 @@ bool Running(const std::string& pid) {
     return stat && stat->state != 'Z' && stat->state != 'X';
 }
 
-long OurPid() { return std::stol(std::filesystem::read_symlink("/proc/self").string()); }
+long OurPid() {
+    return std::stol(std::filesystem::read_symlink("/proc/self").string());
+}
 
 /// Children of ours that ended but were never collected.
 int ZombieChildren() {
@@ -72,9 +74,10 @@ protected:
     void SetUp() override {
         // Appends one run to the file named by its first argument: every
         // further argument ended by a zero byte, then a \001 byte.
-        m_recorder = Script("record.sh",
-                            "out=\"$1\"; shift\n"
-                            "{ for a do printf '%s\\000' \"$a\"; done; printf '\\001'; } >> \"$out\"\n");
+        m_recorder =
+            Script("record.sh",
+                   "out=\"$1\"; shift\n"
+                   "{ for a do printf '%s\\000' \"$a\"; done; printf '\\001'; } >> \"$out\"\n");
         m_out = m_dir / "runs.bin";
     }
 
@@ -86,7 +89,9 @@ protected:
 
     void Set(const std::string& line) { ASSERT_TRUE(m_action.Params().ParseLine(line)) << line; }
 
-    bool Run(const FileList& files) { return m_action.Execute(files, DateTime(37422.0), m_control); }
+    bool Run(const FileList& files) {
+        return m_action.Execute(files, DateTime(37422.0), m_control);
+    }
 
     FileData File(const std::string& name) {
         return FileData(name, DateTime(37422.6), 1, FileKind::Added);
@@ -238,7 +243,9 @@ TEST_F(ExecActionTest, TerminateTimeKillsTheWholeGroup) {
 }
 
 TEST_F(ExecActionTest, StopEndsAWaitWithoutLimit) {
-    Script("gate.sh", "echo started > \"$2\"; while [ ! -e \"$1\" ]; do sleep 0.02; done\n");
+    Script(
+        "gate.sh",
+        "echo started > \"$2\"; while [ ! -e \"$1\" ]; do sleep 0.02; done; echo > \"$1.seen\"\n");
     Set("Command=" + (m_dir / "gate.sh"));
     Set("Params=" + (m_dir / "go") + " " + (m_dir / "started"));
     Set("Wait=1");
@@ -252,10 +259,12 @@ TEST_F(ExecActionTest, StopEndsAWaitWithoutLimit) {
     EXPECT_TRUE(m_control.stop.load());
     EXPECT_EQ(test::ReadFile(m_dir / "started"), "started\n") << "no second run after a stop";
     m_dir.Write("go", "");  // lets the program end
+    EXPECT_TRUE(test::WaitFor([&] { return std::filesystem::exists(m_dir / "go.seen"); }));
 }
 
 TEST_F(ExecActionTest, HiddenConnectsTheStreamsToNull) {
-    Script("fds.sh", "readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 > \"$1\"\n");
+    Script("fds.sh",
+           "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2); echo \"$fds\" > \"$1\"\n");
     Set("Command=" + (m_dir / "fds.sh"));
     Set("Params=" + (m_dir / "fds.txt"));
     Set("Wait=1");

@@ -33,8 +33,7 @@ TEST_F(ListActionTest, OneLinePerFile) {
     Set("ListName=" + (m_dir / "list.txt"));
     FileList files{File("a"), File("b"), File("c")};
     EXPECT_TRUE(Run(files));
-    EXPECT_EQ(Read("list.txt"),
-              (m_dir / "a") + m_nl + (m_dir / "b") + m_nl + (m_dir / "c") + m_nl);
+    EXPECT_EQ(Read("list.txt"), (m_dir / "a") + m_nl + (m_dir / "b") + m_nl + (m_dir / "c") + m_nl);
     EXPECT_EQ(m_action.ExpandedListName(), m_dir / "list.txt");
 }
 

@@ -44,8 +44,8 @@ TEST(SplitShellWordsTest, Backslashes) {
 
 TEST(SplitShellWordsTest, NothingIsSubstituted) {
     EXPECT_EQ(SplitShellWords("$(touch x) `id` $HOME * ? [a] ~ {a,b} a;b a|b a&b >f"),
-              (Words{"$(touch", "x)", "`id`", "$HOME", "*", "?", "[a]", "~", "{a,b}", "a;b",
-                     "a|b", "a&b", ">f"}));
+              (Words{"$(touch", "x)", "`id`", "$HOME", "*", "?", "[a]", "~", "{a,b}", "a;b", "a|b",
+                     "a&b", ">f"}));
     EXPECT_EQ(SplitShellWords("\"$HOME\""), (Words{"$HOME"}));
     EXPECT_EQ(SplitShellWords("bad\xff\xfe"), (Words{"bad\xff\xfe"}));
 }

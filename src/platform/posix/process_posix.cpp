@@ -168,17 +168,22 @@ private:
     bool m_started = false;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 bool IsNameStart(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+bool IsNameChar(char c) {
+    return IsNameStart(c) || (c >= '0' && c <= '9');
+}
 
 bool IsExecutableFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 /// "scheme:" with a scheme of two characters or more, so a drive letter is
@@ -216,7 +221,9 @@ std::string Resolve(std::string_view name, std::string_view directory) {
 
 ChildProcess::ChildProcess(int pid, UniqueFd pidfd) : m_pid(pid), m_pidfd(std::move(pidfd)) {}
 
-ChildProcess::~ChildProcess() { Release(); }
+ChildProcess::~ChildProcess() {
+    Release();
+}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : m_pid(std::exchange(other.m_pid, -1)),
@@ -405,7 +412,8 @@ ChildProcess Spawn(const std::string& program, const std::vector<std::string>& a
     args.push_back(nullptr);
 
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, &attr, args.data(), environ) != 0 || pid <= 0) {
+    if (posix_spawn(&pid, program.c_str(), &actions, &attr, args.data(), environ) != 0 ||
+        pid <= 0) {
         return {};
     }
     return ChildProcess(pid, OpenPidFd(pid));
@@ -593,6 +601,8 @@ std::optional<std::string> FindExecutable(std::string_view command, std::string_
     return std::nullopt;
 }
 
-std::size_t ChildrenAwaitingReaper() { return Reaper::Instance().Pending(); }
+std::size_t ChildrenAwaitingReaper() {
+    return Reaper::Instance().Pending();
+}
 
 }  // namespace quorvel::platform
