@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "dir_test_util.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::Describe;
+using test::DirItem;
+using ::testing::ElementsAre;
+
+// Changes are gathered generously here, so that a burst made by one program
+// is one report however busy the machine is.
+class RealTimeTest : public test::TempDirTest {
+protected:
+    void SetUp() override { ChangeNotifyThread::SetGathering(300ms, 5000ms); }
+    void TearDown() override { ChangeNotifyThread::SetGathering(1ms, 100ms); }
+    std::string Base() const { return m_dir.Path().string() + "/"; }
+    std::vector<std::string> RealTime(std::vector<std::string> more = {}) const {
+        std::vector<std::string> s = {"FileName=" + m_dir.Path().string(), "RealTime=1"};
+        s.insert(s.end(), more.begin(), more.end());
+        return s;
+    }
+};
+
+// Creates, writes and renames a file with plain system calls, as fast as
+// they go.
+void Burst(const std::string& dir) {
+    const std::string temp = dir + "/draft.tmp";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "hello", 5), 5);
+    ::close(fd);
+    ASSERT_EQ(::rename(temp.c_str(), (dir + "/final.txt").c_str()), 0);
+}
+
+TEST_F(RealTimeTest, AChangeBringsTheCheckForwardAndABurstIsOneCheck) {
+    DirItem item(RealTime());
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    const auto checks = item->CompletedChecks();
+    Burst(m_dir.Path().string());
+    ASSERT_TRUE(item.Collected().WaitForCount(1));
+    EXPECT_THAT(Describe(item.AllRuns()[0], Base()), ElementsAre("final.txt:1"));
+    EXPECT_EQ(item->CompletedChecks(), checks + 1);
+    // A later change is a check of its own.
+    m_dir.Write("second", "1");
+    ASSERT_TRUE(item.Collected().WaitForCount(2));
+    EXPECT_THAT(Describe(item.AllRuns()[1], Base()), ElementsAre("second:1"));
+    EXPECT_EQ(item->CompletedChecks(), checks + 2);
+}
+
+TEST_F(RealTimeTest, ChangesBelowAreIgnoredWithoutSubdirAndSeenWithIt) {
+    fs::create_directory(m_dir.Path() / "sub");
+    {
+        DirItem item(RealTime());
+        item.WaitFirstCheck();
+        ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+        const auto checks = item->CheckCount();
+        m_dir.Write("sub/inner", "1");
+        // Nothing can come of it; give a wrong notification time to show.
+        std::this_thread::sleep_for(1s);
+        EXPECT_EQ(item->CheckCount(), checks);
+        m_dir.Write("top", "1");
+        ASSERT_TRUE(item.Collected().WaitForCount(1));
+        EXPECT_THAT(Describe(item.AllRuns()[0], Base()), ElementsAre("top:1"));
+    }
+    DirItem item(RealTime({"Subdir=1"}));
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    m_dir.Write("sub/later", "1");
+    ASSERT_TRUE(item.Collected().WaitForCount(1));
+    EXPECT_THAT(Describe(item.AllRuns()[0], Base()), ElementsAre("sub/later:1"));
+}
+
+TEST_F(RealTimeTest, APausedItemIsNotResumedButItsRequestIsServedOnResume) {
+    DirItem item(RealTime());
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    item->Pause();
+    const auto checks = item->CheckCount();
+    m_dir.Write("while-paused", "1");
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(item->State(), ItemState::Paused);
+    EXPECT_EQ(item->CheckCount(), checks);
+    EXPECT_EQ(item.Runs(), 0u);
+    item->Resume();
+    ASSERT_TRUE(item.Collected().WaitForCount(1));
+    EXPECT_THAT(Describe(item.AllRuns()[0], Base()), ElementsAre("while-paused:1"));
+}
+
+TEST_F(RealTimeTest, TheMinimumIntervalHoldsBackNotificationsButNotTheUser) {
+    DirItem item(RealTime({"RealTimeInterval=3600"}));
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    const auto completed = item->CompletedChecks();
+    const auto attempts = item->CheckCount();
+    m_dir.Write("early", "1");
+    // The notification asks for a check, which is put off at once.
+    ASSERT_TRUE(test::WaitFor([&] { return item->CheckCount() > attempts; }));
+    EXPECT_EQ(item->CompletedChecks(), completed);
+    EXPECT_EQ(item.Runs(), 0u);
+    EXPECT_GT(item->SecondsLeft(), 3000);
+    // "Check Now" from the user is never held back.
+    item->CheckNow(true);
+    ASSERT_TRUE(item.Collected().WaitForCount(1));
+    EXPECT_THAT(Describe(item.AllRuns()[0], Base()), ElementsAre("early:1"));
+}
+
+TEST_F(RealTimeTest, WithoutDirMonitoringAnEmptyNewDirectoryIsNoChange) {
+    DirItem item(RealTime({"Subdir=1"}));
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    const auto checks = item->CheckCount();
+    fs::create_directory(m_dir.Path() / "empty");
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(item->CheckCount(), checks);
+    // Files made inside it right away are seen.
+    m_dir.Write("empty/now-full", "1");
+    ASSERT_TRUE(item.Collected().WaitForCount(1));
+    EXPECT_THAT(Describe(item.AllRuns()[0], Base()), ElementsAre("empty/now-full:1"));
+}
+
+TEST_F(RealTimeTest, AMissingDirectoryLeavesTheItemOnItsInterval) {
+    DirItem item({"FileName=" + (m_dir / "missing"), "RealTime=1", "Interval=1",
+                  "Conditions=0001"});
+    item.WaitFirstCheck();
+    EXPECT_FALSE(item->Watching());
+    // The regular checks go on and find the directory once it exists.
+    m_dir.Write("missing/f", "1");
+    ASSERT_TRUE(item.Collected().WaitForCount(1));
+}
+
+TEST_F(RealTimeTest, StoppingTheItemStopsItsWatcher) {
+    auto item = std::make_unique<DirItem>(RealTime({"Subdir=1"}));
+    item->WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return (*item)->Watching(); }));
+    auto shared = item->Shared();
+    item.reset();  // stops the worker
+    shared.reset();
+    m_dir.Write("after-stop", "1");  // nobody may be called for this
+    ASSERT_TRUE(BaseMonitoring::WaitForWorkers(20s));
+}
+
+}  // namespace
+}  // namespace quorvel
