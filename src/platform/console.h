@@ -8,11 +8,15 @@ namespace quorvel::platform {
 /// True when standard input is a terminal.
 bool StdinIsTerminal();
 
+/// True when standard input is a terminal and this process belongs to its
+/// foreground job (a background job must not read it or change its mode).
+bool StdinIsForegroundTerminal();
+
 /// Puts the terminal on standard input into raw mode without echo (no line
 /// editing, no signal keys: Ctrl+C arrives as the byte 3) for the object's
 /// lifetime. The previous settings come back when the object is destroyed,
 /// and also when the process dies of a fatal signal while the object lives.
-/// Does nothing when standard input is not a terminal.
+/// Does nothing when standard input is not a terminal of the foreground job.
 class RawTerminal {
 public:
     RawTerminal();
@@ -38,8 +42,8 @@ public:
 
     /// Blocks until a byte arrives on standard input or Wake is called.
     /// Answers the byte, or nothing once woken. When standard input is not
-    /// a terminal, or has reached its end or failed, it is no longer read
-    /// and the call only waits for Wake.
+    /// a terminal of the foreground job, or has reached its end or failed,
+    /// it is no longer read and the call only waits for Wake.
     std::optional<unsigned char> ReadKey();
 
     /// Ends the pending ReadKey and every later one. Safe from any thread.

@@ -321,6 +321,42 @@ class TerminalTest(ProgramCase):
         self.assertTrue(attrs[3] & termios.ECHO)
         self.assertTrue(attrs[3] & termios.ICANON)
 
+    def test_background_job_leaves_the_terminal_alone(self):
+        # Run as a background job of the terminal (a process group of its
+        # own): touching the terminal would stop it with SIGTTOU or SIGTTIN.
+        self.write_config()
+        pid_file = os.path.join(self.dir, "pid")
+        pid, fd = pty.fork()
+        if pid == 0:
+            child = os.fork()
+            if child == 0:
+                os.setpgid(0, 0)
+                os.chdir(self.dir)
+                os.execve(PROGRAM, [PROGRAM, "cfg.mon"], self.env)
+            with open(pid_file + ".tmp", "w") as f:
+                f.write(str(child))
+            os.rename(pid_file + ".tmp", pid_file)
+            _, status = os.waitpid(child, 0)
+            os._exit(os.waitstatus_to_exitcode(status) & 0xFF)
+        self.addCleanup(lambda: os.close(fd))
+        self.pid, self.fd, self.output = pid, fd, b""
+        self.assertTrue(self.read_until("Press 'X' to exit."), self.output)
+        self.assertTrue(wait_for(lambda: os.path.exists(pid_file)))
+        with open(pid_file) as f:
+            job = int(f.read())
+
+        def kill_job():
+            try:
+                os.kill(job, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        self.addCleanup(kill_job)
+        os.write(self.fd, b"x")
+        start = self.marker_lines()
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= start + 2))
+        os.kill(job, signal.SIGTERM)
+        self.assertEqual(self.wait_exit(), 0)
+
     def test_missing_configuration_does_not_wait_for_a_key(self):
         self.start_on_pty("none.mon")
         self.assertEqual(self.wait_exit(), 1)

@@ -56,8 +56,14 @@ bool StdinIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
 
+bool StdinIsForegroundTerminal() {
+    // A background job that touched the terminal would be stopped by
+    // SIGTTOU or SIGTTIN, so it leaves the terminal alone.
+    return StdinIsTerminal() && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
 RawTerminal::RawTerminal() {
-    if (!StdinIsTerminal() || g_rawActive.load()) {
+    if (!StdinIsForegroundTerminal() || g_rawActive.load()) {
         return;
     }
     termios current{};
@@ -105,7 +111,7 @@ RawTerminal::~RawTerminal() {
 struct KeyReader::Impl {
     UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> woken{false};
-    bool readInput = StdinIsTerminal();
+    bool readInput = StdinIsForegroundTerminal();
 };
 
 KeyReader::KeyReader() : m_impl(std::make_unique<Impl>()) {}
