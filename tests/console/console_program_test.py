@@ -136,7 +136,11 @@ class RunModeTest(ProgramCase):
     def start(self, *args, **kw):
         p = subprocess.Popen([PROGRAM, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              text=True, env=self.env, cwd=self.dir, **kw)
-        self.addCleanup(lambda: p.poll() is None and p.kill())
+        def cleanup():
+            if p.poll() is None:
+                p.kill()
+            p.communicate()
+        self.addCleanup(cleanup)
         return p
 
     def read_until_started(self, p):
