@@ -18,6 +18,12 @@ namespace {
 using platform::TopLevelWindow;
 using test::WaitFor;
 
+// Ends a child when the test leaves, also when an assertion failed.
+struct EndOnExit {
+    platform::ChildProcess& child;
+    ~EndOnExit() { child.Terminate(); }
+};
+
 std::vector<TopLevelWindow> WithTitle(platform::WindowList& list, const std::string& part) {
     std::vector<TopLevelWindow> found;
     for (auto& w : list.Windows()) {
@@ -38,9 +44,11 @@ protected:
 
 TEST_F(ProcessWindowListTest, ListsOurProcessesNewestFirstByCommandLineButNeverItself) {
     auto older = Sleeper("3600.101");
+    EndOnExit olderGuard{older};
     ASSERT_TRUE(older);
     ASSERT_TRUE(WaitFor([&] { return !WithTitle(*m_list, "sleep 3600.101").empty(); }));
     auto newer = Sleeper("3600.102");
+    EndOnExit newerGuard{newer};
     ASSERT_TRUE(newer);
     ASSERT_TRUE(WaitFor([&] { return !WithTitle(*m_list, "sleep 3600.102").empty(); }));
 
@@ -61,7 +69,9 @@ TEST_F(ProcessWindowListTest, ListsOurProcessesNewestFirstByCommandLineButNeverI
 
 TEST_F(ProcessWindowListTest, CloseAsksWithSigtermAndTerminateForcesWithSigkill) {
     auto polite = Sleeper("3600.201");
+    EndOnExit politeGuard{polite};
     auto forced = Sleeper("3600.202");
+    EndOnExit forcedGuard{forced};
     ASSERT_TRUE(WaitFor([&] {
         return WithTitle(*m_list, "sleep 3600.201").size() == 1 &&
                WithTitle(*m_list, "sleep 3600.202").size() == 1;
@@ -81,6 +91,8 @@ TEST_F(ProcessWindowListTest, RefusesOurOwnProcessAndEntriesThatNoLongerMatchThe
     EXPECT_FALSE(m_list->Close(self, std::chrono::milliseconds(10)));
 
     auto child = Sleeper("3600.301");
+
+    EndOnExit childGuard{child};
     ASSERT_TRUE(WaitFor([&] { return WithTitle(*m_list, "sleep 3600.301").size() == 1; }));
     TopLevelWindow stale = WithTitle(*m_list, "sleep 3600.301")[0];
     stale.id += 1;  // another start time: the id now names another process
