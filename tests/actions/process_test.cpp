@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/process.h"
@@ -139,6 +140,31 @@ TEST_F(ProcessTest, NothingStartsForUnknownCommands) {
     EXPECT_FALSE(ShellExecute("", "x", "", ShowMode::Normal));
     EXPECT_FALSE(ShellExecute("quorvel-no-such-command-anywhere", "", "", ShowMode::Normal));
     EXPECT_FALSE(ShellExecute(m_dir / "missing.pdf", "", "", ShowMode::Normal));
+}
+
+TEST_F(ProcessTest, DocumentsFoldersAndUrlsGoToTheOpener) {
+    // A recording opener first in PATH stands in for the desktop's one.
+    Script("bin/xdg-open", "printf '%s\\n' \"$#\" \"$1\" >> \"$QV_OPENED\"\n");
+    const char* oldPath = std::getenv("PATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    ::setenv("PATH", ((m_dir / "bin") + ":" + savedPath).c_str(), 1);
+    ::setenv("QV_OPENED", (m_dir / "opened.txt").c_str(), 1);
+    std::string doc = m_dir.Write("report; rm -rf x.pdf", "%PDF");
+
+    auto open = [](std::string_view command, std::string_view dir) {
+        ChildProcess child = ShellExecute(command, "ignored params", dir, ShowMode::Hidden);
+        return child && child.Wait() && child.ExitCode() == 0;
+    };
+    EXPECT_TRUE(open(doc, ""));
+    EXPECT_TRUE(open("report; rm -rf x.pdf", m_dir.Path().string()));  // relative to Dir
+    EXPECT_TRUE(open(m_dir.Path().string(), ""));
+    EXPECT_TRUE(open("https://example.org/a?b=c&d", ""));
+    EXPECT_FALSE(open(m_dir / "missing.pdf", ""));
+    ::setenv("PATH", savedPath.c_str(), 1);
+
+    EXPECT_EQ(test::ReadFile(m_dir / "opened.txt"), "1\n" + doc + "\n1\n" + doc + "\n1\n" +
+                                                        m_dir.Path().string() +
+                                                        "\n1\nhttps://example.org/a?b=c&d\n");
 }
 
 TEST_F(ProcessTest, MovedHandleKeepsTheChild) {
