@@ -13,8 +13,12 @@ namespace {
 // levels deep, so a format that names itself cannot recurse without end.
 constexpr int kMaxFormatLevel = 2;
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Characters that are not simply copied: every letter (letters also end a
 // "m after h" run), separators and quotes.
@@ -397,27 +401,59 @@ std::string DateFormatFromStrftime(std::string_view pattern) {
             break;
         }
         switch (pattern[i++]) {
-            case 'a': emit("ddd"); break;
-            case 'A': emit("dddd"); break;
+            case 'a':
+                emit("ddd");
+                break;
+            case 'A':
+                emit("dddd");
+                break;
             case 'b':
-            case 'h': emit("mmm"); break;
-            case 'B': emit("mmmm"); break;
-            case 'd': emit(unpadded ? "d" : "dd"); break;
-            case 'e': emit("d"); break;
-            case 'm': emit(unpadded ? "m" : "mm"); break;
-            case 'y': emit("yy"); break;
+            case 'h':
+                emit("mmm");
+                break;
+            case 'B':
+                emit("mmmm");
+                break;
+            case 'd':
+                emit(unpadded ? "d" : "dd");
+                break;
+            case 'e':
+                emit("d");
+                break;
+            case 'm':
+                emit(unpadded ? "m" : "mm");
+                break;
+            case 'y':
+                emit("yy");
+                break;
             case 'Y':
-            case 'G': emit("yyyy"); break;
+            case 'G':
+                emit("yyyy");
+                break;
             case 'H':
-            case 'I': emit(unpadded ? "h" : "hh"); break;
+            case 'I':
+                emit(unpadded ? "h" : "hh");
+                break;
             case 'k':
-            case 'l': emit("h"); break;
-            case 'M': emit(unpadded ? "n" : "nn"); break;
-            case 'S': emit(unpadded ? "s" : "ss"); break;
+            case 'l':
+                emit("h");
+                break;
+            case 'M':
+                emit(unpadded ? "n" : "nn");
+                break;
+            case 'S':
+                emit(unpadded ? "s" : "ss");
+                break;
             case 'p':
-            case 'P': emit("ampm"); break;
-            case 'T': emit("hh:nn:ss"); break;
-            case 'R': emit("hh:nn"); break;
+            case 'P':
+                emit("ampm");
+                break;
+            case 'T':
+                emit("hh:nn:ss");
+                break;
+            case 'R':
+                emit("hh:nn");
+                break;
             case 'D':
                 emit("mm");
                 literal += '/';
@@ -432,10 +468,17 @@ std::string DateFormatFromStrftime(std::string_view pattern) {
                 literal += '-';
                 emit("dd");
                 break;
-            case 'n': literal += '\n'; break;
-            case 't': literal += '\t'; break;
-            case '%': literal += '%'; break;
-            default: break;
+            case 'n':
+                literal += '\n';
+                break;
+            case 't':
+                literal += '\t';
+                break;
+            case '%':
+                literal += '%';
+                break;
+            default:
+                break;
         }
     }
     if (!literal.empty()) {

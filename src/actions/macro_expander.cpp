@@ -72,7 +72,9 @@ constexpr std::array<MacroName, 16> kMacros{{
     {"substring", Macro::Substring},
 }};
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 const MacroName* MatchMacro(std::string_view text) {
     if (text.empty()) {
@@ -97,9 +99,13 @@ const MacroName* MatchMacro(std::string_view text) {
     return nullptr;
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
-std::size_t LastSeparator(std::string_view name) { return name.find_last_of("\\/"); }
+std::size_t LastSeparator(std::string_view name) {
+    return name.find_last_of("\\/");
+}
 
 // Length in bytes of the UTF-8 character that starts at text[pos] (a stray
 // continuation byte counts as a character of its own).
@@ -234,11 +240,23 @@ void AppendSize(std::string& out, std::int64_t size, std::string_view format) {
     if (!format.empty()) {
         std::size_t sepPos = 0;
         switch (LowerAscii(format.front())) {
-            case 'b': sepPos = 1; break;
-            case 'k': value /= 1024; sepPos = 1; break;
-            case 'm': value /= 1048576; sepPos = 1; break;
-            case 'g': value /= 1073741824; sepPos = 1; break;
-            default: break;
+            case 'b':
+                sepPos = 1;
+                break;
+            case 'k':
+                value /= 1024;
+                sepPos = 1;
+                break;
+            case 'm':
+                value /= 1048576;
+                sepPos = 1;
+                break;
+            case 'g':
+                value /= 1073741824;
+                sepPos = 1;
+                break;
+            default:
+                break;
         }
         if (sepPos < format.size()) {
             separator = format.substr(sepPos, CharLength(format, sepPos));
@@ -246,8 +264,8 @@ void AppendSize(std::string& out, std::int64_t size, std::string_view format) {
     }
     char digits[24];
     std::size_t n = 0;
-    std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
-                                        : static_cast<std::uint64_t>(value);
+    std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     do {
         digits[n++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
@@ -338,8 +356,8 @@ void AppendChr(std::string& out, std::string_view parameter) {
     if (i >= parameter.size() || parameter[i] < '0' || parameter[i] > '9') {
         return;
     }
-    const auto code = static_cast<unsigned char>(
-        static_cast<std::uint64_t>(ReadCInteger(parameter)) & 0xFFu);
+    const auto code =
+        static_cast<unsigned char>(static_cast<std::uint64_t>(ReadCInteger(parameter)) & 0xFFu);
     if (code != 0) {
         out += static_cast<char>(code);
     }
@@ -627,16 +645,14 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
         if (percent + 1 < text.size() && text[percent + 1] == '(') {
             const std::size_t begin = percent + 2;
             const std::size_t end = text.find("%)", begin);
-            const std::string_view section =
-                text.substr(begin, end == std::string_view::npos ? std::string_view::npos
-                                                                  : end - begin);
+            const std::string_view section = text.substr(
+                begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
             expandSection(section, first, n);
             i = end == std::string_view::npos ? text.size() : end + 2;
         } else {
             const std::size_t end = text.find("%(", percent + 1);
-            const std::string_view section =
-                text.substr(percent, end == std::string_view::npos ? std::string_view::npos
-                                                                    : end - percent);
+            const std::string_view section = text.substr(
+                percent, end == std::string_view::npos ? std::string_view::npos : end - percent);
             expandSection(section, first, n == 0 ? 0 : 1);
             i = end == std::string_view::npos ? text.size() : end;
         }

@@ -185,9 +185,7 @@ TEST_F(DateFormatTest, NamesComeFromTheSettings) {
 }
 
 TEST_F(DateFormatTest, StrftimePatternsTranslate) {
-    auto viaStrftime = [&](std::string_view pattern) {
-        return F(DateFormatFromStrftime(pattern));
-    };
+    auto viaStrftime = [&](std::string_view pattern) { return F(DateFormatFromStrftime(pattern)); };
     EXPECT_EQ(viaStrftime("%A, %B %-d, %Y"), "Saturday, June 15, 2002");
     EXPECT_EQ(viaStrftime("%a %b %e %y"), "Sat Jun 15 02");
     EXPECT_EQ(viaStrftime("%d.%m.%Y"), "15.06.2002");

@@ -22,8 +22,12 @@ FileData Record(std::string name, FileKind kind = FileKind::Changed) {
     return FileData(std::move(name), At(2002, 6, 15, 14, 30, 5), 1234567, kind);
 }
 
-FileData WindowsRecord() { return Record("C:\\logs\\app\\error.log"); }
-FileData PosixRecord() { return Record("/logs/app/error.log"); }
+FileData WindowsRecord() {
+    return Record("C:\\logs\\app\\error.log");
+}
+FileData PosixRecord() {
+    return Record("/logs/app/error.log");
+}
 
 // Sets an environment variable for one test and restores the old state.
 class EnvGuard {
@@ -193,7 +197,8 @@ TEST(MacroExpanderTest, FileFormatOfUnusualNames) {
               "\\\\server\\share|\\server\\share|\\share");
     EXPECT_EQ(ExpandRecord(Record("logs\\app\\x.txt"), "%File=\"P|S:1\""), "logs\\app|\\app");
     // Both separators count on every platform.
-    EXPECT_EQ(ExpandRecord(Record("C:\\logs/app\\x.txt"), "%File=\"P|S:2|N\""), "\\logs/app|/app|x");
+    EXPECT_EQ(ExpandRecord(Record("C:\\logs/app\\x.txt"), "%File=\"P|S:2|N\""),
+              "\\logs/app|/app|x");
     // A colon after a non-letter is not a drive.
     EXPECT_EQ(ExpandRecord(Record("1:/x.txt"), "%File=\"D|P\""), "|1:");
     // No record name behaves as an empty name.
@@ -230,7 +235,9 @@ TEST(MacroExpanderTest, SizeFormats) {
     EXPECT_EQ(size(-9223372036854775807LL - 1, ""), "-9223372036854775808");
     // Only one separator character is used; a multi-byte character stays whole.
     EXPECT_EQ(size(1234567, ",;"), "1,234,567");
-    EXPECT_EQ(size(1234567, "K\xE2\x80\x99x"), "1\xE2\x80\x99" "205");
+    EXPECT_EQ(size(1234567, "K\xE2\x80\x99x"),
+              "1\xE2\x80\x99"
+              "205");
 }
 
 TEST(MacroExpanderTest, SubstringEdgeCases) {
@@ -317,12 +324,17 @@ TEST(MacroExpanderTest, EnvironmentReadsTheProcessEnvironment) {
 class MacroIncludeTest : public test::TempDirTest {};
 
 TEST_F(MacroIncludeTest, IncludeReadsTheWholeFileWithLineFeeds) {
-    const std::string path = m_dir.Write("part.txt", "one\r\ntwo\rthree\n\x1A" "after\r\n");
+    const std::string path = m_dir.Write("part.txt",
+                                         "one\r\ntwo\rthree\n\x1A"
+                                         "after\r\n");
     const FileData record = WindowsRecord();
     EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + path + "\"]"),
-              "[one\ntwo\nthree\n\x1A" "after\n]");
+              "[one\ntwo\nthree\n\x1A"
+              "after\n]");
     // The path itself may come from macros.
-    EXPECT_EQ(ExpandRecord(Record(path), "%Include=\"%File\""), "one\ntwo\nthree\n\x1A" "after\n");
+    EXPECT_EQ(ExpandRecord(Record(path), "%Include=\"%File\""),
+              "one\ntwo\nthree\n\x1A"
+              "after\n");
 }
 
 TEST_F(MacroIncludeTest, IncludeInsideAParameterIsCutAtOneMebibyte) {
@@ -481,7 +493,9 @@ TEST(MacroExpanderListTest, SectionsSingleAndRepeating) {
     const DateTime run = At(2010, 1, 1, 12);
     // Single sections run to the next repeating one and use the first record.
     auto r = ExpandList(files, run, "cmd %Name %Path%(%Name;%) end %Name", 1, 0);
-    EXPECT_EQ(r.text, "cmd b C:\\d" "b;c; end b");
+    EXPECT_EQ(r.text,
+              "cmd b C:\\d"
+              "b;c; end b");
     // Two repeating sections, each over the whole range.
     r = ExpandList(files, run, "%(%Name%)-%(%Added=\"+\"%Changed=\"~\"%Deleted=\"-\"%)", 0, 0);
     EXPECT_EQ(r.text, "abc-+~-");
@@ -505,9 +519,9 @@ TEST(MacroExpanderListTest, RunTimeIsTheRunStartForEveryRecord) {
 TEST(MacroExpanderListTest, ConcurrentExpansionsAgree) {
     FileList files;
     for (int i = 0; i < 200; ++i) {
-        files.push_back(Record("/data/dir" + std::to_string(i % 7) + "/file" + std::to_string(i) +
-                                   ".txt",
-                               static_cast<FileKind>(i % 4)));
+        files.push_back(
+            Record("/data/dir" + std::to_string(i % 7) + "/file" + std::to_string(i) + ".txt",
+                   static_cast<FileKind>(i % 4)));
         files.back().size = i * 1000;
     }
     const DateTime run = At(2010, 1, 1, 12);

@@ -23,8 +23,8 @@ const FileList& Records() {
         f.emplace_back(std::string("/srv/data/r\xC3\xA9port.tar.gz"), DateTime(-1.0), -5,
                        FileKind::Added);
         f.emplace_back(std::nullopt, DateTime(1e300), 0, FileKind::Deleted);
-        f.emplace_back(std::string("\\\\server\\share\\x"), DateTime(-700000.0),
-                       INT64_MIN, FileKind::Old);
+        f.emplace_back(std::string("\\\\server\\share\\x"), DateTime(-700000.0), INT64_MIN,
+                       FileKind::Old);
         return f;
     }();
     return files;

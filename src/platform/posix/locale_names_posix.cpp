@@ -36,7 +36,8 @@ std::vector<Piece> Split(std::string_view pattern) {
     while (i < pattern.size()) {
         if (pattern[i] == '%' && i + 1 < pattern.size()) {
             std::size_t j = i + 1;
-            while (j < pattern.size() && std::string_view("-_0^#EO").find(pattern[j]) != std::string_view::npos) {
+            while (j < pattern.size() &&
+                   std::string_view("-_0^#EO").find(pattern[j]) != std::string_view::npos) {
                 ++j;
             }
             while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9') {
@@ -68,11 +69,21 @@ std::string ExpandComposites(std::string_view pattern) {
     std::string out;
     for (const Piece& p : Split(pattern)) {
         switch (p.conversion) {
-            case 'r': out += Info(T_FMT_AMPM); break;
-            case 'X': out += Info(T_FMT); break;
-            case 'x': out += Info(D_FMT); break;
-            case 'c': out += Info(D_T_FMT); break;
-            default: out += p.text; break;
+            case 'r':
+                out += Info(T_FMT_AMPM);
+                break;
+            case 'X':
+                out += Info(T_FMT);
+                break;
+            case 'x':
+                out += Info(D_FMT);
+                break;
+            case 'c':
+                out += Info(D_T_FMT);
+                break;
+            default:
+                out += p.text;
+                break;
         }
     }
     return out;
@@ -118,7 +129,8 @@ std::string LongDateFromDateTimePattern(std::string_view dateTimePattern) {
     }
     // Text after the last date part belongs to it only when no time part
     // came between ("%e日").
-    while (!pendingLiteral.empty() && (pendingLiteral.back() == ' ' || pendingLiteral.back() == ',')) {
+    while (!pendingLiteral.empty() &&
+           (pendingLiteral.back() == ' ' || pendingLiteral.back() == ',')) {
         pendingLiteral.pop_back();
     }
     out += pendingLiteral;
@@ -132,8 +144,8 @@ LocaleNames CurrentLocaleNames() {
     LocaleNames names;
     static constexpr nl_item kMonths[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                             MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-    static constexpr nl_item kShortMonths[12] = {ABMON_1, ABMON_2, ABMON_3,  ABMON_4,
-                                                 ABMON_5, ABMON_6, ABMON_7,  ABMON_8,
+    static constexpr nl_item kShortMonths[12] = {ABMON_1, ABMON_2,  ABMON_3,  ABMON_4,
+                                                 ABMON_5, ABMON_6,  ABMON_7,  ABMON_8,
                                                  ABMON_9, ABMON_10, ABMON_11, ABMON_12};
     static constexpr nl_item kDays[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
     static constexpr nl_item kShortDays[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
