@@ -79,9 +79,19 @@ int Main(const std::vector<std::string>& arguments) {
     std::setlocale(LC_TIME, "");
     (void)DateFormatSettings::System();
 
-    Print(BannerLine() + "\n\n");
+    // The service manager reads nothing from us; a dispatcher started from a
+    // console fails silently, so the service body prints nothing at all.
+    const bool service = command.kind == CommandKind::Service;
+    if (!service) {
+        Print(BannerLine() + "\n\n");
+    }
 
     Options& options = Options::Instance();
+    if (service && platform::IsPrivileged()) {
+        // A system service keeps its snapshots in the system's cache unless
+        // the options name another directory.
+        options.SetCacheDirectory(platform::DefaultCacheDirectory(true));
+    }
     options.LoadAll();
     auto lang = std::make_unique<Lang>(options.Language(), std::string());
     lang->TranslateStrings(Strings(), "Strings");
