@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "engine/date_time.h"
@@ -10,12 +12,6 @@
 #include "platform/paths.h"
 
 namespace quorvel::cache_file {
-
-namespace detail {
-
-void ChunkWriter::F64(double v) { U64(std::bit_cast<std::uint64_t>(v)); }
-
-}  // namespace detail
 
 namespace {
 
@@ -123,6 +119,7 @@ std::optional<Contents> Parse(std::string_view bytes) {
 
 std::string Serialize(const Snapshot& snapshot) {
     std::string out;
+    out.reserve(4 + snapshot.Size() * kRecordSize);
     SerializeTo(snapshot, [&](std::string_view chunk) {
         out.append(chunk);
         return true;
@@ -139,11 +136,27 @@ std::string PathFor(const std::string& directory, const std::string& id) {
 }
 
 std::optional<Contents> Read(const std::string& path) {
-    auto bytes = platform::ReadWholeFile(path);
-    if (!bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
         return std::nullopt;
     }
-    return Parse(*bytes);
+    // One read of the expected size; the file may have been replaced since
+    // it was opened, so whatever follows is read as well.
+    std::error_code ec;
+    const auto expected = std::filesystem::file_size(path, ec);
+    std::string bytes(ec ? 0 : static_cast<std::size_t>(expected) + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    if (in) {
+        char chunk[65536];
+        while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0) {
+            bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+        }
+    }
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return Parse(bytes);
 }
 
 bool Write(const std::string& directory, const std::string& id, const Snapshot& snapshot) {

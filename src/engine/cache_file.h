@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,60 +69,58 @@ std::string NewId();
 
 namespace cache_file::detail {
 
-class ChunkWriter {
-public:
-    static constexpr std::size_t kChunk = 64 * 1024;
-    ChunkWriter() { m_buffer.reserve(kChunk + kMaxNameLength + 64); }
-    void U8(std::uint8_t v) { m_buffer.push_back(static_cast<char>(v)); }
-    void U32(std::uint32_t v) {
-        char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                     static_cast<char>(v >> 24)};
-        m_buffer.append(b, 4);
+// Little-endian stores into a byte buffer; compilers turn them into plain
+// moves on little-endian machines.
+inline char* Store32(char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<char>(v >> (8 * i));
     }
-    void U64(std::uint64_t v) {
-        U32(static_cast<std::uint32_t>(v));
-        U32(static_cast<std::uint32_t>(v >> 32));
+    return p + 4;
+}
+inline char* Store64(char* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) {
+        p[i] = static_cast<char>(v >> (8 * i));
     }
-    void F64(double v);
-    void Bytes(std::string_view v) { m_buffer.append(v); }
-    bool Full() const { return m_buffer.size() >= kChunk; }
-    std::string& Buffer() { return m_buffer; }
-
-private:
-    std::string m_buffer;
-};
+    return p + 8;
+}
+inline std::uint64_t DoubleBits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 }  // namespace cache_file::detail
 
 template <typename Sink>
 bool cache_file::SerializeTo(const Snapshot& snapshot, Sink&& sink) {
-    detail::ChunkWriter w;
+    constexpr std::size_t kChunk = 64 * 1024;
+    constexpr std::size_t kLargestRecord = 26 + kMaxNameLength;
+    std::string buffer(kChunk + kLargestRecord, '\0');
+    char* const begin = buffer.data();
+    char* p = begin;
     const std::size_t n = snapshot.Size();
-    w.U32(static_cast<std::uint32_t>(static_cast<std::int32_t>(n)));
+    p = detail::Store32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(n)));
     for (std::size_t i = 0; i < n; ++i) {
-        w.U32(snapshot.KeyAt(i));
-        w.F64(snapshot.TimeAt(i));
-        w.U64(static_cast<std::uint64_t>(snapshot.SizeAt(i)));
+        p = detail::Store32(p, snapshot.KeyAt(i));
+        p = detail::Store64(p, detail::DoubleBits(snapshot.TimeAt(i)));
+        p = detail::Store64(p, static_cast<std::uint64_t>(snapshot.SizeAt(i)));
         const std::string* name = snapshot.NameAt(i);
         // A name the reader could not take back is left out, so one long path
         // never makes the whole cache unreadable.
         if (name != nullptr && !name->empty() && name->size() <= kMaxNameLength &&
             name->find('\0') == std::string::npos) {
-            w.U8(1);
-            w.U32(static_cast<std::uint32_t>(name->size()));
-            w.Bytes(*name);
-            w.U8(0);
+            *p++ = 1;
+            p = detail::Store32(p, static_cast<std::uint32_t>(name->size()));
+            std::memcpy(p, name->data(), name->size());
+            p += name->size();
+            *p++ = 0;
         } else {
-            w.U8(0);
+            *p++ = 0;
         }
-        if (w.Full()) {
-            if (!sink(std::string_view(w.Buffer()))) {
+        if (static_cast<std::size_t>(p - begin) >= kChunk) {
+            if (!sink(std::string_view(begin, static_cast<std::size_t>(p - begin)))) {
                 return false;
             }
-            w.Buffer().clear();
+            p = begin;
         }
     }
-    return w.Buffer().empty() || sink(std::string_view(w.Buffer()));
+    return p == begin || sink(std::string_view(begin, static_cast<std::size_t>(p - begin)));
 }
 
 }  // namespace quorvel

@@ -12,8 +12,8 @@ namespace quorvel {
 
 namespace {
 
-std::atomic<long long> g_quietMs{1};
-std::atomic<long long> g_maxDelayMs{100};
+std::atomic<long long> g_quietUs{500};
+std::atomic<long long> g_maxDelayUs{100000};
 
 // The thread only waits and calls back, so a small stack will do.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -33,10 +33,10 @@ struct ChangeNotifyThread::State {
     std::thread::id threadId;
 };
 
-void ChangeNotifyThread::SetGathering(std::chrono::milliseconds quiet,
-                                      std::chrono::milliseconds maxDelay) {
-    g_quietMs.store(quiet.count(), std::memory_order_relaxed);
-    g_maxDelayMs.store(maxDelay.count(), std::memory_order_relaxed);
+void ChangeNotifyThread::SetGathering(std::chrono::microseconds quiet,
+                                      std::chrono::microseconds maxDelay) {
+    g_quietUs.store(quiet.count(), std::memory_order_relaxed);
+    g_maxDelayUs.store(maxDelay.count(), std::memory_order_relaxed);
 }
 
 ChangeNotifyThread::ChangeNotifyThread(std::shared_ptr<State> state) : m_state(std::move(state)) {}
@@ -57,9 +57,10 @@ std::unique_ptr<ChangeNotifyThread> ChangeNotifyThread::Start(const std::string&
             }
             for (;;) {
                 platform::ChangeNotifier::WaitOptions options;
-                options.quiet = std::chrono::milliseconds(g_quietMs.load(std::memory_order_relaxed));
+                options.quiet =
+                    std::chrono::microseconds(g_quietUs.load(std::memory_order_relaxed));
                 options.maxDelay =
-                    std::chrono::milliseconds(g_maxDelayMs.load(std::memory_order_relaxed));
+                    std::chrono::microseconds(g_maxDelayUs.load(std::memory_order_relaxed));
                 const auto result = state->notifier.Wait(options);
                 if (result != platform::ChangeNotifier::Result::Changed) {
                     break;

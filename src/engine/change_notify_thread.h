@@ -32,7 +32,7 @@ public:
     /// How changes are gathered into one report: a report goes out once no
     /// change came for quiet, and at the latest maxDelay after the first.
     /// Process-wide; tests lengthen it so that a burst is surely one report.
-    static void SetGathering(std::chrono::milliseconds quiet, std::chrono::milliseconds maxDelay);
+    static void SetGathering(std::chrono::microseconds quiet, std::chrono::microseconds maxDelay);
 
 private:
     struct State;

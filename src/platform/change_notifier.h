@@ -31,9 +31,9 @@ public:
     struct WaitOptions {
         /// After a change, keep collecting until no change came for this long,
         /// so that a burst of changes is reported once...
-        std::chrono::milliseconds quiet{1};
+        std::chrono::microseconds quiet{500};
         /// ...but never later than this after the first change.
-        std::chrono::milliseconds maxDelay{100};
+        std::chrono::microseconds maxDelay{100000};
     };
 
     /// Blocks until a change (then answers Changed), Stop (Stopped), or the

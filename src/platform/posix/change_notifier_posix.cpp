@@ -284,17 +284,22 @@ ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
     bool changed = false;
     Clock::time_point deadline{};
     for (;;) {
-        int timeout = -1;
+        timespec timeout{};
+        timespec* limit = nullptr;
         if (changed) {
             const auto now = Clock::now();
             if (now >= deadline) {
                 return Result::Changed;
             }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            timeout = static_cast<int>(std::min(left, options.quiet).count());
+            const auto left = std::min(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now),
+                std::chrono::duration_cast<std::chrono::nanoseconds>(options.quiet));
+            timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+            timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
+            limit = &timeout;
         }
         pollfd fds[2] = {{d.stopEvent.Get(), POLLIN, 0}, {d.inotify.Get(), POLLIN, 0}};
-        const int r = ::poll(fds, 2, timeout);
+        const int r = ::ppoll(fds, 2, limit, nullptr);
         if (r < 0) {
             if (errno == EINTR) {
                 continue;

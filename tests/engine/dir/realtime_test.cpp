@@ -24,7 +24,7 @@ using ::testing::ElementsAre;
 class RealTimeTest : public test::TempDirTest {
 protected:
     void SetUp() override { ChangeNotifyThread::SetGathering(300ms, 5000ms); }
-    void TearDown() override { ChangeNotifyThread::SetGathering(1ms, 100ms); }
+    void TearDown() override { ChangeNotifyThread::SetGathering(500us, 100ms); }
     std::string Base() const { return m_dir.Path().string() + "/"; }
     std::vector<std::string> RealTime(std::vector<std::string> more = {}) const {
         std::vector<std::string> s = {"FileName=" + m_dir.Path().string(), "RealTime=1"};
