@@ -41,7 +41,8 @@ void Measure(benchmark::State& state, Run run) {
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         run();
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         worst = std::max(worst, seconds);
         state.SetIterationTime(seconds);
     }

@@ -13,10 +13,9 @@ namespace quorvel {
 namespace {
 
 // Platform operation for each "OpIndex": copy, move, rename, delete.
-constexpr platform::FileOpKind kPlatformKinds[] = {platform::FileOpKind::Copy,
-                                                    platform::FileOpKind::Move,
-                                                    platform::FileOpKind::Rename,
-                                                    platform::FileOpKind::Delete};
+constexpr platform::FileOpKind kPlatformKinds[] = {
+    platform::FileOpKind::Copy, platform::FileOpKind::Move, platform::FileOpKind::Rename,
+    platform::FileOpKind::Delete};
 
 }  // namespace
 

@@ -25,7 +25,9 @@ KillAction::KillAction() : Action(ActionKind::Kill, ActionKindCaption(5)) {
     m_forcedKill = &m_params.Add<BoolParam>("killForcedKill", false);
 }
 
-std::string KillAction::Describe() const { return m_titleMask->Value(); }
+std::string KillAction::Describe() const {
+    return m_titleMask->Value();
+}
 
 bool KillAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
     try {

@@ -18,7 +18,9 @@ PopupAction::PopupAction() : Action(ActionKind::Popup, ActionKindCaption(2)) {
     m_serviceNotification = &m_params.Add<BoolParam>("ServiceNotification", false);
 }
 
-std::string PopupAction::Describe() const { return m_message->Value(); }
+std::string PopupAction::Describe() const {
+    return m_message->Value();
+}
 
 std::string PopupAction::ExpandedMessage() const {
     std::lock_guard lock(m_messageMutex);

@@ -95,14 +95,18 @@ void SoundAction::RequestStop() {
     m_loops->changed.notify_all();
 }
 
-bool SoundAction::StopRequested() const { return m_loops->stop.load(); }
+bool SoundAction::StopRequested() const {
+    return m_loops->stop.load();
+}
 
 int SoundAction::RunningLoops() const {
     std::lock_guard lock(m_loops->mutex);
     return m_loops->running;
 }
 
-std::string SoundAction::Describe() const { return m_waveFile->Value(); }
+std::string SoundAction::Describe() const {
+    return m_waveFile->Value();
+}
 
 std::string SoundAction::ExpandedWaveFile() const {
     std::lock_guard lock(m_waveMutex);

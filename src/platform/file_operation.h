@@ -24,11 +24,11 @@ struct FileOperation {
     FileOpKind kind = FileOpKind::Copy;
     std::vector<std::string> sources;
     std::vector<std::string> destinations;  ///< copy and move use the first only
-    bool filesOnly = false;        ///< wildcards match files only, never directories
-    bool allowUndo = false;        ///< deleted entries go to the trash, never lost
-    bool confirmOverwrite = false; ///< ask before replacing an existing destination
-    bool showProgress = true;      ///< the user wants to see progress
-    bool reportErrors = true;      ///< errors may be shown to the user
+    bool filesOnly = false;                 ///< wildcards match files only, never directories
+    bool allowUndo = false;                 ///< deleted entries go to the trash, never lost
+    bool confirmOverwrite = false;          ///< ask before replacing an existing destination
+    bool showProgress = true;               ///< the user wants to see progress
+    bool reportErrors = true;               ///< errors may be shown to the user
 };
 
 /// How a file operation talks to the user. The desktop program shows

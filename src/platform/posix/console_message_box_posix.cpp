@@ -70,7 +70,8 @@ struct ConsoleAnswers::State {
 };
 
 ConsoleAnswers& ConsoleAnswers::Instance() {
-    static ConsoleAnswers* instance = new ConsoleAnswers();  // outlives threads still asking at exit
+    static ConsoleAnswers* instance =
+        new ConsoleAnswers();  // outlives threads still asking at exit
     return *instance;
 }
 

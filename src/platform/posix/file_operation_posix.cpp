@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -29,7 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ErrnoText(int error) { return std::system_category().message(error); }
+std::string ErrnoText(int error) {
+    return std::system_category().message(error);
+}
 
 bool HasWildcard(const std::string& name) {
     return name.find_first_of("*?[") != std::string::npos;
@@ -196,15 +198,14 @@ private:
         }
         auto destStat = FollowStat(dest);
         const bool intoDirectory = (destStat && S_ISDIR(destStat->st_mode)) ||
-                                   destText.back() == '/' || anyWildcard ||
-                                   m_op.sources.size() > 1;
+                                   destText.back() == '/' || anyWildcard || m_op.sources.size() > 1;
         if (intoDirectory && !items.empty()) {
             std::error_code ec;
             fs::create_directories(dest, ec);
             auto st = FollowStat(dest);
             if (!st || !S_ISDIR(st->st_mode)) {
-                Fail("Cannot create the folder \"" + dest.string() + "\": " +
-                     (ec ? ec.message() : ErrnoText(EEXIST)));
+                Fail("Cannot create the folder \"" + dest.string() +
+                     "\": " + (ec ? ec.message() : ErrnoText(EEXIST)));
                 return;
             }
         }
@@ -243,8 +244,8 @@ private:
                 continue;
             }
             const std::string& name = m_op.destinations[i];
-            fs::path to = name.find('/') == std::string::npos ? from.parent_path() / name
-                                                              : Absolute(name);
+            fs::path to =
+                name.find('/') == std::string::npos ? from.parent_path() / name : Absolute(name);
             to = to.lexically_normal();
             auto fromStat = LinkStat(from);
             if (!fromStat) {
@@ -405,8 +406,8 @@ private:
     // destination, so a failure never leaves a half-written destination.
     bool CopyFile(const fs::path& from, const fs::path& to, bool durable) {
         auto fail = [&](int error) {
-            Fail("Cannot copy \"" + from.string() + "\" to \"" + to.string() + "\": " +
-                 ErrnoText(error));
+            Fail("Cannot copy \"" + from.string() + "\" to \"" + to.string() +
+                 "\": " + ErrnoText(error));
             return false;
         };
         UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
@@ -441,7 +442,8 @@ private:
             }
             ssize_t done = 0;
             while (done < n) {
-                ssize_t w = ::write(out.Get(), buffer.data() + done, static_cast<std::size_t>(n - done));
+                ssize_t w =
+                    ::write(out.Get(), buffer.data() + done, static_cast<std::size_t>(n - done));
                 if (w < 0) {
                     if (errno == EINTR) {
                         continue;
@@ -491,8 +493,8 @@ private:
                 return;
             }
             if (fromDir != toDir) {
-                Fail("Cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " +
-                     ErrnoText(toDir ? EISDIR : ENOTDIR));
+                Fail("Cannot move \"" + from.string() + "\" to \"" + to.string() +
+                     "\": " + ErrnoText(toDir ? EISDIR : ENOTDIR));
                 return;
             }
             if (!MayReplace(from, to)) {
@@ -503,8 +505,8 @@ private:
             return;
         }
         if (errno != EXDEV) {
-            Fail("Cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " +
-                 ErrnoText(errno));
+            Fail("Cannot move \"" + from.string() + "\" to \"" + to.string() +
+                 "\": " + ErrnoText(errno));
             return;
         }
         // Another file system: copy everything, and remove the source only

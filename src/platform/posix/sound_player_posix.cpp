@@ -49,9 +49,9 @@ std::int16_t ClampToS16(double value) {
 std::int16_t DecodeSample(const char* p, unsigned bits, bool isFloat) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
     if (isFloat) {
-        std::uint32_t raw = static_cast<std::uint32_t>(u[0]) | static_cast<std::uint32_t>(u[1]) << 8 |
-                            static_cast<std::uint32_t>(u[2]) << 16 |
-                            static_cast<std::uint32_t>(u[3]) << 24;
+        std::uint32_t raw =
+            static_cast<std::uint32_t>(u[0]) | static_cast<std::uint32_t>(u[1]) << 8 |
+            static_cast<std::uint32_t>(u[2]) << 16 | static_cast<std::uint32_t>(u[3]) << 24;
         float f;
         std::memcpy(&f, &raw, sizeof f);
         if (!std::isfinite(f)) {

@@ -101,7 +101,8 @@ void WaitForEnd(int pid, const UniqueFd& pidfd, unsigned long long start,
     const auto deadline = Clock::now() + wait;
     while (Clock::now() < deadline) {
         if (pidfd) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             struct pollfd p = {pidfd.Get(), POLLIN, 0};
             int n = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
             if (n != 0) {
@@ -234,7 +235,8 @@ public:
         std::vector<xcb_window_t> ids;
         xcb_ewmh_get_windows_reply_t list;
         if (xcb_ewmh_get_client_list_stacking_reply(
-                &m_ewmh, xcb_ewmh_get_client_list_stacking(&m_ewmh, m_screen), &list, nullptr) != 0) {
+                &m_ewmh, xcb_ewmh_get_client_list_stacking(&m_ewmh, m_screen), &list, nullptr) !=
+            0) {
             ids.assign(list.windows, list.windows + list.windows_len);
             xcb_ewmh_get_windows_reply_wipe(&list);
         }
@@ -345,7 +347,8 @@ private:
             return {};
         }
         const char* value = static_cast<const char*>(xcb_get_property_value(reply.get()));
-        std::string text(value, static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+        std::string text(value,
+                         static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
         if (auto nul = text.find('\0'); nul != std::string::npos) {
             text.resize(nul);
         }
@@ -388,7 +391,8 @@ private:
     bool HasWindowManager() {
         xcb_window_t check = XCB_WINDOW_NONE;
         return xcb_ewmh_get_supporting_wm_check_reply(
-                   &m_ewmh, xcb_ewmh_get_supporting_wm_check(&m_ewmh, m_root), &check, nullptr) != 0 &&
+                   &m_ewmh, xcb_ewmh_get_supporting_wm_check(&m_ewmh, m_root), &check, nullptr) !=
+                   0 &&
                check != XCB_WINDOW_NONE;
     }
 
@@ -480,7 +484,9 @@ std::unique_ptr<WindowList> OpenX11WindowList(const std::string& display) {
     return list;
 }
 
-std::unique_ptr<WindowList> OpenProcessWindowList() { return std::make_unique<ProcessWindowList>(); }
+std::unique_ptr<WindowList> OpenProcessWindowList() {
+    return std::make_unique<ProcessWindowList>();
+}
 
 std::shared_ptr<WindowList> CurrentWindowList() {
     {

@@ -108,8 +108,8 @@ TEST_F(FileOpActionTest, FileByFileRunsOneOperationPerFileWithItsOwnMacros) {
     for (const char* n : {"a", "b", "c", "d"}) {
         paths.push_back(m_dir.Write(std::string("in/") + n, n));
     }
-    auto each = Make<FileOpAction>({"OpIndex=2", "OpSource=%File", "OpDestination=%Name.old",
-                                    "OpSingleArg=1"});
+    auto each = Make<FileOpAction>(
+        {"OpIndex=2", "OpSource=%File", "OpDestination=%Name.old", "OpSingleArg=1"});
     EXPECT_TRUE(Run(*each, Files(paths)));
     EXPECT_EQ(m_ui->sources.size(), 4u);
     for (const char* n : {"a", "b", "c", "d"}) {
@@ -120,8 +120,8 @@ TEST_F(FileOpActionTest, FileByFileRunsOneOperationPerFileWithItsOwnMacros) {
 
 TEST_F(FileOpActionTest, PathListsStopAtTwoSemicolonsAndEmptyPartsSkipThePass) {
     std::string a = m_dir.Write("a", "a"), b = m_dir.Write("b", "b"), c = m_dir.Write("c", "c");
-    auto copy = Make<FileOpAction>({"OpSource=" + a + ";" + b + ";;" + c,
-                                    "OpDestination=" + m_dir / "out"});
+    auto copy = Make<FileOpAction>(
+        {"OpSource=" + a + ";" + b + ";;" + c, "OpDestination=" + m_dir / "out"});
     EXPECT_TRUE(Run(*copy, {}));
     EXPECT_TRUE(fs::exists(m_dir / "out/a"));
     EXPECT_TRUE(fs::exists(m_dir / "out/b"));
@@ -145,14 +145,15 @@ TEST_F(FileOpActionTest, ConfirmationsFollowShowProgressAndYesToAll) {
     EXPECT_EQ(m_ui->confirmations, 1);
     EXPECT_EQ(ReadFile(b), "old");
 
-    auto silent = Make<FileOpAction>(
-        {"OpSource=" + a, "OpDestination=" + b, "YesToAll=0", "ShowProgress=0"});
+    auto silent =
+        Make<FileOpAction>({"OpSource=" + a, "OpDestination=" + b, "YesToAll=0", "ShowProgress=0"});
     EXPECT_TRUE(Run(*silent, {}));
     EXPECT_EQ(m_ui->confirmations, 1);
     EXPECT_EQ(ReadFile(b), "new");
 
     // Errors stay silent without progress unless file by file.
-    auto missing = Make<FileOpAction>({"OpIndex=3", "OpSource=" + m_dir / "gone", "ShowProgress=0"});
+    auto missing =
+        Make<FileOpAction>({"OpIndex=3", "OpSource=" + m_dir / "gone", "ShowProgress=0"});
     EXPECT_TRUE(Run(*missing, {}));
     EXPECT_TRUE(m_ui->errors.empty());
     missing->Params().ParseLine("OpSingleArg=1");
@@ -218,7 +219,8 @@ TEST_F(KillActionTest, TheWholeTitleMustMatchAndTheMaskIsExpanded) {
 }
 
 TEST_F(KillActionTest, WithoutADisplayEndsOurOwnChildProcesses) {
-    platform::SetWindowList(std::shared_ptr<platform::WindowList>(platform::OpenProcessWindowList()));
+    platform::SetWindowList(
+        std::shared_ptr<platform::WindowList>(platform::OpenProcessWindowList()));
     // A child shows up under its own command line once it has started the program.
     auto listed = [](const platform::ChildProcess& child, const std::string& title) {
         return WaitFor([&] {
@@ -242,8 +244,8 @@ TEST_F(KillActionTest, WithoutADisplayEndsOurOwnChildProcesses) {
     EXPECT_EQ(newer.TermSignal(), SIGTERM);
     EXPECT_FALSE(older.Wait(std::chrono::milliseconds(0)));
 
-    auto forced = Make<KillAction>({"killTitleMask=SLEEP 3600.4*", "killForcedKill=1",
-                                    "killCloseAll=1"});
+    auto forced =
+        Make<KillAction>({"killTitleMask=SLEEP 3600.4*", "killForcedKill=1", "killCloseAll=1"});
     EXPECT_TRUE(forced->Execute({}, DateTime(40000.0), m_control));
     ASSERT_TRUE(older.Wait(std::chrono::seconds(20)));
     EXPECT_EQ(older.TermSignal(), SIGKILL);

@@ -1,12 +1,12 @@
 #include <gmock/gmock.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -266,7 +266,8 @@ TEST_F(FileOperationTest, UndoableDeleteMovesToTheHomeTrashWithInfoFiles) {
     std::string info = ReadFile((trash / "info/my file%.txt.trashinfo").string());
     std::string encoded = (m_dir.Path() / "docs").string() + "/my%20file%25.txt";
     EXPECT_TRUE(std::regex_match(
-        info, std::regex("\\[Trash Info\\]\nPath=" + std::regex_replace(encoded, std::regex("[.%]"), "\\$&") +
+        info, std::regex("\\[Trash Info\\]\nPath=" +
+                         std::regex_replace(encoded, std::regex("[.%]"), "\\$&") +
                          "\nDeletionDate=[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
         << info;
 
@@ -348,9 +349,7 @@ TEST_F(OtherFileSystemTest, AFullDestinationNeverCostsTheSourceOrTheOldDestinati
     EXPECT_FALSE(fs::exists(m_mount + "/big"));
 
     std::string old = m_mount + "/old";
-    {
-        std::ofstream(old) << "previous";
-    }
+    { std::ofstream(old) << "previous"; }
     EXPECT_FALSE(Run(Op(FileOpKind::Copy, {source}, {old})));
     EXPECT_EQ(ReadFile(old), "previous");
 
@@ -376,9 +375,7 @@ TEST_F(OtherFileSystemTest, AReadOnlyDestinationFailsWithoutTouchingTheSource) {
 TEST_F(OtherFileSystemTest, UndoableDeleteUsesTheVolumeTrashAwayFromHome) {
     ScopedEnv env("XDG_DATA_HOME", m_dir / "data");
     std::string victim = m_mount + "/report.txt";
-    {
-        std::ofstream(victim) << "r";
-    }
+    { std::ofstream(victim) << "r"; }
     FileOperation del = Op(FileOpKind::Delete, {victim});
     del.allowUndo = true;
     ASSERT_TRUE(Run(del));

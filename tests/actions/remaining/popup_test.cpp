@@ -169,7 +169,8 @@ TEST_F(ConsoleMessageBoxTest, BlocksFromManyThreadsNeverInterleave) {
         threads.emplace_back([&box, t] {
             for (int m = 0; m < kMessages; ++m) {
                 std::string id = std::to_string(t) + "-" + std::to_string(m);
-                std::string text = "first line " + id + "\n" + std::string(300, 'x') + "\nlast " + id;
+                std::string text =
+                    "first line " + id + "\n" + std::string(300, 'x') + "\nlast " + id;
                 box.Show("T", text, {});
             }
         });
@@ -228,7 +229,8 @@ TEST_F(ConsoleMessageBoxTest, WithoutATerminalQuestionsAreAnsweredYesAtOnce) {
     platform::ConsoleMessageBox box(m_fd);
     platform::MessageStyle question;
     question.buttons = MessageButtons::YesNo;
-    auto pending = std::async(std::launch::async, [&] { return box.Show("Q", "stuck?", question); });
+    auto pending =
+        std::async(std::launch::async, [&] { return box.Show("Q", "stuck?", question); });
     ASSERT_TRUE(WaitFor([&] { return answers.Waiting(); }));
     answers.SetTerminalAvailable(false);  // e.g. the program turned out to have no console
     EXPECT_EQ(pending.get(), MessageAnswer::Yes);

@@ -34,8 +34,7 @@ void PutU32(std::string& s, std::uint32_t v) {
 // A RIFF WAVE file with the given format and raw sample bytes; extra chunks
 // may be placed before "fmt ".
 std::string Wave(unsigned format, unsigned channels, unsigned rate, unsigned bits,
-                 const std::string& data, const std::string& before = "",
-                 bool extensible = false) {
+                 const std::string& data, const std::string& before = "", bool extensible = false) {
     std::string fmt;
     PutU16(fmt, extensible ? 0xFFFE : format);
     PutU16(fmt, channels);
@@ -117,7 +116,7 @@ TEST(WaveDecoderTest, SkipsOtherChunksAndKeepsTheCompleteFramesOfACutFile) {
 TEST(WaveDecoderTest, RejectsWhatItCannotPlay) {
     EXPECT_FALSE(platform::DecodeWave(""));
     EXPECT_FALSE(platform::DecodeWave("RIFF\x04\x00\x00\x00WAVX"));
-    EXPECT_FALSE(platform::DecodeWave(Wave(2, 1, 8000, 4, "abcd")));       // ADPCM
+    EXPECT_FALSE(platform::DecodeWave(Wave(2, 1, 8000, 4, "abcd")));           // ADPCM
     EXPECT_FALSE(platform::DecodeWave(Wave(1, 3, 8000, 16, S16({1, 2, 3}))));  // three channels
     EXPECT_FALSE(platform::DecodeWave(Wave(1, 1, 8000, 12, "ab")));
     EXPECT_FALSE(platform::DecodeWave(Wave(3, 1, 8000, 64, std::string(8, '\0'))));
@@ -135,7 +134,8 @@ public:
     AlsaOutput(const test::TempDir& dir, bool device = true) : m_dir(dir.Path() / "pcm") {
         fs::create_directories(m_dir);
         std::string conf = device ? "pcm.!default {\n  type file\n  slave.pcm { type null }\n"
-                                    "  file \"" + (m_dir / "out.raw").string() +
+                                    "  file \"" +
+                                        (m_dir / "out.raw").string() +
                                         "\"\n  format \"raw\"\n  truncate false\n}\n"
                                   : "pcm.!default {\n  type hw\n  card 31\n}\n";
         std::string path = dir.Write("asound.conf", conf);

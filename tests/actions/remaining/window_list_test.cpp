@@ -148,7 +148,8 @@ TEST_F(X11WindowListTest, CloseDeliversTheDeleteRequestAndWaitsForTheWindowToGo)
     auto windows = WithTitle(*m_list, "Closable ");
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_TRUE(m_list->Close(windows[1], std::chrono::seconds(20)));
-    EXPECT_TRUE(WaitFor([&] { return client.Log().find("closed Closable 1\n") != std::string::npos; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return client.Log().find("closed Closable 1\n") != std::string::npos; }));
     EXPECT_EQ(client.Log().find("closed Closable 2"), std::string::npos);
     EXPECT_TRUE(WaitFor([&] { return WithTitle(*m_list, "Closable ").size() == 1; }));
 }

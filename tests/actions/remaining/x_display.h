@@ -29,18 +29,18 @@ public:
                 continue;
             }
             m_name = ":" + std::to_string(number);
-            m_server = platform::Spawn(server, {"Xvfb", m_name, "-nolisten", "tcp", "-screen", "0",
-                                                "640x480x24"},
-                                       {.directory = "", .hidden = true});
+            m_server = platform::Spawn(
+                server, {"Xvfb", m_name, "-nolisten", "tcp", "-screen", "0", "640x480x24"},
+                {.directory = "", .hidden = true});
             if (!m_server) {
                 return;
             }
             m_ready = WaitFor(
-                [&] {
-                    return m_server.Wait(std::chrono::milliseconds(0)) ||
-                           platform::OpenX11WindowList(m_name) != nullptr;
-                },
-                std::chrono::seconds(30)) &&
+                          [&] {
+                              return m_server.Wait(std::chrono::milliseconds(0)) ||
+                                     platform::OpenX11WindowList(m_name) != nullptr;
+                          },
+                          std::chrono::seconds(30)) &&
                       !m_server.Ended();
             if (!m_ready) {
                 m_server.Terminate();
