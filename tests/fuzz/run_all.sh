@@ -13,6 +13,9 @@ for target in "$build"/bin/fuzz_*; do
   [ -x "$target" ] || continue
   name="$(basename "$target")"
   seeds="$here/corpus/${name#fuzz_}"
+  # Seed directories may be named after the parser's first word
+  # (fuzz_ini_file uses corpus/ini).
+  [ -d "$seeds" ] || seeds="$here/corpus/$(echo "${name#fuzz_}" | cut -d_ -f1)"
   work="$scratch/$name"
   mkdir -p "$work"
   [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/ 2>/dev/null || true
