@@ -13,6 +13,7 @@
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
 #include "platform/console.h"
+#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/service_manager.h"
 #include "platform/signals.h"
@@ -74,6 +75,8 @@ public:
     /// Tells every item to stop and forgets the list. Never waits for a
     /// worker; the program waits for them (bounded) before it exits.
     void End() {
+        // A popup waiting for Y or N must not hold its thread past the end.
+        platform::ConsoleAnswers::Instance().ReleaseAll();
         std::lock_guard lock(m_mutex);
         m_ended = true;
         if (m_list) {
@@ -129,8 +132,11 @@ int RunConsole(const std::optional<std::string>& config) {
     });
 
     // Raw and silent before the "Press 'X'" line appears, so no key typed
-    // after it is echoed.
+    // after it is echoed. Questions of popups are answered from the same
+    // keys; without a terminal to read they are answered at once.
     platform::RawTerminal raw;
+    platform::ConsoleAnswers::Instance().SetTerminalAvailable(
+        platform::StdinIsForegroundTerminal());
     bool loaded = session.Load(path, [&](bool ok) {
         if (ok) {
             Print(FormatMessage(
@@ -141,6 +147,9 @@ int RunConsole(const std::optional<std::string>& config) {
     });
     if (loaded) {
         while (auto key = keys.ReadKey()) {
+            if (platform::ConsoleAnswers::Instance().Offer(static_cast<char>(*key))) {
+                continue;
+            }
             if (IsExitKey(*key)) {
                 break;
             }
@@ -167,6 +176,8 @@ int RunService(const std::optional<std::string>& config) {
     const std::string runningStatus =
         "STATUS=" + StatusText(FormatMessage(Strings().Text(lngLoaded), path));
 
+    // Nobody can answer a question under the service manager.
+    platform::ConsoleAnswers::Instance().SetTerminalAvailable(false);
     Session session;
     platform::SignalListener listener([&](platform::ProcessSignal signal) {
         switch (signal) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <memory>
 #include <string>
 
@@ -73,7 +75,9 @@ public:
     void ReleaseAll();
 
     /// Waits for the answer to one question (used by ConsoleMessageBox).
-    MessageAnswer Ask();
+    /// The question is queued before announce runs (announce prints it), so
+    /// a key typed the moment the question appears is never lost.
+    MessageAnswer Ask(const std::function<void()>& announce = {});
 
     ConsoleAnswers(const ConsoleAnswers&) = delete;
     ConsoleAnswers& operator=(const ConsoleAnswers&) = delete;

@@ -67,6 +67,19 @@ class ProgramCase(unittest.TestCase):
                     "ListAppend=1\nEOF\n")
         return path
 
+    def write_question_config(self):
+        watched = os.path.join(self.dir, "watched.txt")
+        with open(watched, "w") as f:
+            f.write("x")
+        old = time.time() - 7200
+        os.utime(watched, (old, old))
+        with open(os.path.join(self.dir, "ask.mon"), "w") as f:
+            f.write(";;;\nPaused=0\nIsDirectory=0\n"
+                    f"FileName={watched}\nInterval=1\nIfChanged=0\n;\nAction=2\n"
+                    "Message=Go on with %Name?\nPopupWait=1\nYesNoButton=1\n;\nAction=0\n"
+                    f"ListName={os.path.join(self.dir, 'marker.txt')}\nListParams=%File\n"
+                    "ListAppend=1\nEOF\n")
+
     def marker_lines(self, marker="marker.txt"):
         try:
             with open(os.path.join(self.dir, marker)) as f:
@@ -215,6 +228,16 @@ class RunModeTest(ProgramCase):
         self.assertEqual(p.returncode, 0)
 
 
+    def test_questions_without_a_terminal_are_answered_at_once(self):
+        self.write_question_config()
+        p = self.start("ask.mon")
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= 2))
+        p.send_signal(signal.SIGTERM)
+        out, _ = self.finish(p)
+        self.assertEqual(p.returncode, 0)
+        self.assertIn("Go on with watched.txt?", out)
+
+
 class TerminalTest(ProgramCase):
     """Keys typed on a pseudo-terminal."""
 
@@ -281,6 +304,29 @@ class TerminalTest(ProgramCase):
         self.assertEqual(self.output[before:], b"")
         os.write(self.fd, b"x")
         self.assertEqual(self.wait_exit(), 0)
+
+    def test_a_waiting_question_is_answered_by_y_or_n(self):
+        self.write_question_config()
+        self.start_on_pty("ask.mon")
+        self.assertTrue(self.read_until("Go on with watched.txt?"), self.output)
+        self.assertTrue(self.read_until("(Y/N)"), self.output)
+        # "n" stops the chain: the list action after the question never runs.
+        os.write(self.fd, b"n")
+        asked = self.output.count(b"Go on with")
+        self.assertTrue(self.read_until_count(b"Go on with", asked + 1), self.output)
+        self.assertEqual(self.marker_lines(), 0)
+        # Keys other than Y and N do not answer; "y" lets the chain go on.
+        os.write(self.fd, b"qy")
+        self.assertTrue(wait_for(lambda: self.marker_lines() >= 1))
+        self.assertTrue(self.alive())
+        os.write(self.fd, b"x")
+        self.assertEqual(self.wait_exit(), 0)
+
+    def read_until_count(self, text, count, deadline=DEADLINE):
+        end = time.monotonic() + deadline
+        while self.output.count(text) < count and time.monotonic() < end:
+            self.read_until("never printed", deadline=0.2)
+        return self.output.count(text) >= count
 
     def test_capital_x_ends(self):
         self.write_config()

@@ -127,14 +127,23 @@ void ConsoleAnswers::ReleaseAll() {
     s.AnswerAllLocked(MessageAnswer::Yes);
 }
 
-MessageAnswer ConsoleAnswers::Ask() {
+MessageAnswer ConsoleAnswers::Ask(const std::function<void()>& announce) {
     State& s = Shared();
     std::unique_lock lock(s.mutex);
     if (!s.TerminalLocked()) {
+        lock.unlock();
+        if (announce) {
+            announce();
+        }
         return MessageAnswer::Yes;
     }
     auto ticket = std::make_shared<Ticket>();
     s.waiting.push_back(ticket);
+    lock.unlock();
+    if (announce) {
+        announce();
+    }
+    lock.lock();
     s.answered.wait(lock, [&] { return ticket->answer.has_value(); });
     return *ticket->answer;
 }
@@ -158,11 +167,11 @@ MessageAnswer ConsoleMessageBox::Show(const std::string& title, const std::strin
     if (question && ConsoleAnswers::Instance().TerminalAvailable()) {
         block += "(Y/N)\n";
     }
-    WriteWhole(m_fd, block);
     if (!question) {
+        WriteWhole(m_fd, block);
         return MessageAnswer::Ok;
     }
-    return ConsoleAnswers::Instance().Ask();
+    return ConsoleAnswers::Instance().Ask([&] { WriteWhole(m_fd, block); });
 }
 
 std::shared_ptr<MessageBox> CurrentMessageBox() {
