@@ -14,6 +14,9 @@
 // Usage: bench_dir_check [--tree DIR] [--skip-realtime] [--repeat N]
 // The tree is generated once under DIR (default /tmp/quorvel-bench-tree) and
 // reused by later runs; the page cache is warmed before measuring.
+//
+// Besides the text, each figure is printed as one line for bench/run_all.sh:
+//   RESULT <name> <quorvel value> <peer value or -> <unit>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -49,6 +52,14 @@ constexpr int kSubDirs = 50;  // 40 * 50 = 2,000 directories
 constexpr int kFilesPerDir = 100;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void Result(const char* name, double ours, double peer, const char* unit) {
+    if (peer < 0) {
+        std::printf("RESULT %s %.6g - %s\n", name, ours, unit);
+    } else {
+        std::printf("RESULT %s %.6g %.6g %s\n", name, ours, peer, unit);
+    }
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -169,9 +180,10 @@ void CheckVersusFind(const std::string& root, int repeat) {
     std::printf("unchanged check: median %.1f ms; find -printf: median %.1f ms; ratio %.2f "
                 "(goal <= 1.0)\n",
                 check * 1000, find * 1000, check / find);
+    Result("check_unchanged", check * 1000, find * 1000, "ms");
 
     // 20% deleted and 20% added, restored after each round.
-    std::vector<double> changed;
+    std::vector<double> changed, changedFinds;
     for (int round = 0; round < std::max(1, repeat / 2); ++round) {
         std::vector<std::string> removed, added;
         for (int t = 0; t < kTopDirs; ++t) {
@@ -189,7 +201,8 @@ void CheckVersusFind(const std::string& root, int repeat) {
         for (const auto& p : added) {
             WriteEmpty(p);
         }
-        RunQuiet({"find", root, "-printf", "%T@ %s %p\\n"});  // same warm cache as before
+        // Also warms the cache for the check, as before the unchanged checks.
+        changedFinds.push_back(RunQuiet({"find", root, "-printf", "%T@ %s %p\\n"}));
         const auto r = item->TimedCheck();
         changed.push_back(r.first);
         std::printf("  check after -%zu/+%zu: %.1f ms, %zu reported\n", removed.size(),
@@ -205,6 +218,7 @@ void CheckVersusFind(const std::string& root, int repeat) {
     std::printf("check after 20%% deleted + 20%% added: median %.1f ms = %.2f x unchanged "
                 "(goal <= 1.5)\n",
                 Median(changed) * 1000, Median(changed) / check);
+    Result("check_churn", Median(changed) * 1000, Median(changedFinds) * 1000, "ms");
     const long before = ResidentKiB();
     std::printf("(item resident memory with its %zu-entry snapshot: %ld KiB)\n",
                 item->SnapshotSize(), before);
@@ -223,6 +237,7 @@ void SnapshotMemory() {
     const long after = ResidentKiB();
     std::printf("snapshot of %zu entries without names: %.1f bytes per file (goal <= 40)\n", kCount,
                 (after - before) * 1024.0 / kCount);
+    Result("snapshot_bytes", (after - before) * 1024.0 / kCount, -1, "bytes");
 
     // Lookups in an order other than stored build the index: its size counts
     // only while a check runs.
@@ -256,6 +271,30 @@ void SnapshotMemory() {
         serial.push_back(Seconds(Clock::now() - start));
     }
     std::printf("  building the bytes alone: median %.1f ms\n", Median(serial) * 1000);
+
+    // For comparison, the same bytes through one plain write and fsync, and
+    // one plain read, without the format.
+    const std::string bytes = cache_file::Serialize(s);
+    const std::string raw = dir + "/raw.bin";
+    std::vector<double> rawWrites, rawReads;
+    for (int i = 0; i < 5; ++i) {
+        auto start = Clock::now();
+        int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        [[maybe_unused]] auto w = ::write(fd, bytes.data(), bytes.size());
+        ::fsync(fd);
+        ::close(fd);
+        rawWrites.push_back(Seconds(Clock::now() - start));
+        start = Clock::now();
+        std::string back(bytes.size(), '\0');
+        fd = ::open(raw.c_str(), O_RDONLY | O_CLOEXEC);
+        [[maybe_unused]] auto r = ::read(fd, back.data(), back.size());
+        ::close(fd);
+        rawReads.push_back(Seconds(Clock::now() - start));
+    }
+    std::printf("  plain write+fsync of the same bytes: median %.1f ms, plain read: median %.1f ms\n",
+                Median(rawWrites) * 1000, Median(rawReads) * 1000);
+    Result("cache_write", Median(writes) * 1000, Median(rawWrites) * 1000, "ms");
+    Result("cache_read", Median(reads) * 1000, Median(rawReads) * 1000, "ms");
     fs::remove_all(dir);
 }
 
@@ -370,10 +409,16 @@ void RealTime() {
         std::printf("                                   inotifywait -m -> line  median %.2f ms, p99 "
                     "%.2f ms (%zu seen)\n",
                     Median(theirs), Percentile(theirs, 0.99), theirs.size());
+        Result("reaction_median", Median(ours), Median(theirs), "ms");
+        Result("reaction_p99", Percentile(ours, 0.99), Percentile(theirs, 0.99), "ms");
+        Result("reaction_seen", static_cast<double>(ours.size()),
+               static_cast<double>(theirs.size()), "of-200");
         ::kill(watcher, SIGTERM);
         ::waitpid(watcher, nullptr, 0);
     } else {
         std::printf("  (inotifywait is not installed)\n");
+        Result("reaction_median", Median(ours), -1, "ms");
+        Result("reaction_p99", Percentile(ours, 0.99), -1, "ms");
     }
     reader.join();
     ::close(pipeFds[0]);

@@ -2,6 +2,9 @@
 // and memory per idle item.
 //
 //   bench_items [idle-seconds]     (default 30)
+//
+// Each figure is also printed as "RESULT <name> <value> - <unit>" for
+// bench/run_all.sh.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -87,6 +90,10 @@ int main(int argc, char** argv) {
                     checked ? "" : " NOT ALL CHECKED");
         std::printf("memory per idle item:        %.1f KiB (goal < 64 KiB)\n",
                     (rssAfter - rssBefore) / 10000.0 / 1024.0);
+        std::printf("RESULT load_10000_items %.6g - s\n", loadSeconds);
+        std::printf("RESULT all_checked_once %.6g - s\n", checked ? checkedSeconds : -1.0);
+        std::printf("RESULT memory_per_idle_item %.6g - KiB\n",
+                    (rssAfter - rssBefore) / 10000.0 / 1024.0);
         list.Clear();
         BaseMonitoring::WaitForWorkers(std::chrono::seconds(30));
     }
@@ -105,6 +112,7 @@ int main(int argc, char** argv) {
         const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
         std::printf("idle 1000 items:             %.4f%% of one core over %.0f s (goal < 1%%)\n",
                     100.0 * cpu / wall, wall);
+        std::printf("RESULT idle_1000_items %.6g - cpu-s/s\n", cpu / wall);
         list.Clear();
         BaseMonitoring::WaitForWorkers(std::chrono::seconds(30));
     }
