@@ -415,6 +415,12 @@ bool CheckDirThread::Check() {
         LastPath() = path;
         SetResetFlag(true);
         RestartWatcher(path);
+    } else if (m_realTime->Value() && !Watching()) {
+        // The watcher ends when its directory goes away, and cannot start
+        // while it is missing: watch again once the directory is back.
+        if (const auto info = platform::Stat(path); info && info->isDirectory) {
+            RestartWatcher(path);
+        }
     }
 
     const bool baseline = ResetRequested() && !m_fromCache;

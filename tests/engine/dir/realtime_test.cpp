@@ -141,6 +141,26 @@ TEST_F(RealTimeTest, AMissingDirectoryLeavesTheItemOnItsInterval) {
     ASSERT_TRUE(item.Collected().WaitForCount(1));
 }
 
+TEST_F(RealTimeTest, AWatchedDirectoryThatComesBackIsWatchedAgain) {
+    const std::string watched = m_dir / "watched";
+    fs::create_directory(watched);
+    DirItem item({"FileName=" + watched, "RealTime=1", "Interval=3600", "Conditions=0001"});
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    fs::remove_all(watched);
+    ASSERT_TRUE(test::WaitFor([&] { return !item->Watching(); }));
+    fs::create_directory(watched);
+    // The next regular check (brought forward here) watches the directory again...
+    const auto checks = item->CompletedChecks();
+    item->CheckNow(false);
+    ASSERT_TRUE(test::WaitFor([&] { return item->CompletedChecks() > checks; }));
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    // ...so a new file is reported at once, long before the hour is over.
+    const auto runs = item.Collected().Count();
+    m_dir.Write("watched/late.txt", "1");
+    ASSERT_TRUE(item.Collected().WaitForCount(runs + 1));
+}
+
 TEST_F(RealTimeTest, StoppingTheItemStopsItsWatcher) {
     auto item = std::make_unique<DirItem>(RealTime({"Subdir=1"}));
     item->WaitFirstCheck();
