@@ -22,7 +22,9 @@ namespace quorvel {
 class BaseMonitoring;
 
 /// Receives an item's three notifications (the desktop program shows them;
-/// the console program passes none). Called on the item's worker thread.
+/// the console program passes none). Called on the item's worker thread; the
+/// observer must outlive every worker that holds it (wait for the workers to
+/// finish before destroying it).
 class ItemObserver {
 public:
     virtual ~ItemObserver() = default;

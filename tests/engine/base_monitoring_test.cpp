@@ -88,6 +88,8 @@ TEST(BaseMonitoringTest, RunOnceActsOnTheFirstOfConsecutiveFulfilledChecks) {
     ASSERT_TRUE(test::WaitFor([&] { return item->CheckCount() >= 4; }));
     EXPECT_EQ(observer.actions, 2);
     item->RequestStop();
+    // The observer must outlive the worker that calls it.
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
 }
 
 TEST(BaseMonitoringTest, PausedItemsDoNotCheckUntilResumed) {
@@ -116,6 +118,7 @@ TEST(BaseMonitoringTest, ToPausedSuspendsAfterActingAndShowsPausedWithAnObserver
     EXPECT_NE(console->State(), ItemState::Paused);
     shown->RequestStop();
     console->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return shown->Finished() && console->Finished(); }));
 }
 
 TEST(BaseMonitoringTest, OutsideTheScheduleItWaitsAndKeepsRequestsPending) {
