@@ -516,5 +516,35 @@ TEST(DirMonitorPermissionTest, ReadOnlyCacheDirectoryAndClosedSubdirectories) {
     ::chmod(cache.c_str(), 0700);
 }
 
+// Files replaced, removed and re-created while the scan reads them: every
+// check ends, and once the churn stops the snapshot settles on what is there.
+TEST_F(DirMonitorTest, FilesReplacedDuringTheScanLeaveAConsistentSnapshot) {
+    for (int i = 0; i < 200; ++i) {
+        m_dir.Write("sub/f" + std::to_string(i), "x");
+    }
+    DirItem item({Watched(), "Subdir=1", "Conditions=1110", "StorePrevInfo=1"});
+    item.WaitFirstCheck();
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        const std::string dir = m_dir / "sub/";
+        for (unsigned n = 0; !stop.load(); ++n) {
+            const std::string target = dir + "f" + std::to_string(n % 200);
+            const std::string temp = dir + ".tmp" + std::to_string(n % 7);
+            std::ofstream(temp) << n;
+            ::rename(temp.c_str(), target.c_str());
+            if (n % 13 == 0) {
+                ::unlink((dir + "f" + std::to_string((n / 13) % 200)).c_str());
+            }
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        item.Check();
+    }
+    stop = true;
+    churn.join();
+    item.Check();  // takes in the final state
+    EXPECT_EQ(item.Check(), std::nullopt) << "a check with nothing changed reported files";
+}
+
 }  // namespace
 }  // namespace quorvel
