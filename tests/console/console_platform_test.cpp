@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "support/scoped_env.h"
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -70,30 +72,7 @@ TEST(UnitFileTest, DescriptionCannotInjectLines) {
 
 // Environment changes in this test program are made before any thread of
 // the test runs and undone afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = ::getenv(name)) {
-            m_old = old;
-        }
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using test::ScopedEnv;
 
 TEST(UnitDirectoryTest, FollowsTheManager) {
     ScopedEnv override("QUORVEL_SYSTEMD_UNIT_DIR", nullptr);

@@ -2,35 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scoped_env.h"
+
 #include <cstdlib>
 
 namespace quorvel::platform {
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using test::ScopedEnv;
 
 TEST(PathsTest, UserDirectoriesFollowXdg) {
     ScopedEnv home("HOME", "/home/ann");

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/paths.h"
-#include "scoped_env.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace quorvel {
