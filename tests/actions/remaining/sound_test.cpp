@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -178,6 +185,76 @@ private:
     fs::path m_dir;
 };
 
+// Points the default device at a named pipe that the test reads, so the
+// player's writes wait for the reader as they would for a real device that
+// plays in real time; the pipe's capacity bounds how far the player can run
+// ahead of what was read.
+class PipeOutput {
+public:
+    explicit PipeOutput(const test::TempDir& dir) : m_fifo(dir / "pcm.fifo") {
+        m_ok = ::mkfifo(m_fifo.c_str(), 0600) == 0;
+        std::string path = dir.Write("asound.conf",
+                                     "pcm.!default {\n  type file\n  slave.pcm { type null }\n"
+                                     "  file \"" +
+                                         m_fifo + "\"\n  format \"raw\"\n  truncate true\n}\n");
+        ::setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+        // A reader that gave up must not take the test process down.
+        ::signal(SIGPIPE, SIG_IGN);
+    }
+    ~PipeOutput() { ::unsetenv("ALSA_CONFIG_PATH"); }
+    PipeOutput(const PipeOutput&) = delete;
+    PipeOutput& operator=(const PipeOutput&) = delete;
+
+    bool Ok() const { return m_ok; }
+
+    // Reads what the player writes for one sound, from the moment it opens
+    // the device until it closes it. Once `after` bytes have arrived, calls
+    // then() while the player is held up by the unread pipe, and reads on.
+    // Nothing when the deadline passed first.
+    std::optional<std::string> ReadSound(std::size_t after = 0,
+                                         const std::function<void()>& then = {}) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int fd = ::open(m_fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return std::nullopt;
+        }
+        std::string data;
+        bool called = !then;
+        std::vector<char> buffer(4096);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!called && data.size() >= after) {
+                called = true;
+                then();
+            }
+            // Until a writer has opened the pipe, poll reports nothing.
+            struct pollfd p = {fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) {
+                continue;
+            }
+            ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n == 0) {
+                ::close(fd);
+                return data;  // the player closed the device
+            }
+            if (n > 0) {
+                data.append(buffer.data(), static_cast<std::size_t>(n));
+            }
+        }
+        ::close(fd);
+        return std::nullopt;
+    }
+
+private:
+    std::string m_fifo;
+    bool m_ok = false;
+};
+
+std::vector<std::int16_t> AsSamples(const std::string& raw) {
+    std::vector<std::int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+}
+
 int ZeroCrossings(const std::vector<std::int16_t>& samples) {
     int crossings = 0;
     for (std::size_t i = 1; i < samples.size(); ++i) {
@@ -234,6 +311,55 @@ TEST_F(SoundPlayerTest, MissingFilesAndMissingDevicesPlayNothingAndNeverFail) {
     platform::CurrentSoundPlayer()->Beep(700, 250);
     platform::CurrentSoundPlayer()->Purge();
     EXPECT_TRUE(none.Files().empty());
+}
+
+// A sound far longer than the pipe and the device buffer together: if the
+// player went on writing it after being told to stop, the reader would see
+// all of it.
+constexpr std::size_t kLongSamples = 1000000;  // about 23 s at 44.1 kHz
+constexpr std::size_t kReadBeforeStop = 32 * 1024;
+constexpr std::size_t kMostAfterStop = kLongSamples;  // bytes: half the sound
+
+TEST_F(SoundPlayerTest, PurgeStopsTheSoundBeingPlayed) {
+    PipeOutput output(m_dir);
+    ASSERT_TRUE(output.Ok());
+    std::string wav = m_dir.Write(
+        "long.wav", Wave(1, 1, 44100, 16, S16(std::vector<std::int16_t>(kLongSamples, 1000))));
+    auto player = platform::CurrentSoundPlayer();
+    player->Play(wav);
+    auto written = output.ReadSound(kReadBeforeStop, [&] { player->Purge(); });
+    ASSERT_TRUE(written) << "the player never closed the device after the purge";
+    EXPECT_GE(written->size(), kReadBeforeStop);
+    EXPECT_LT(written->size(), kMostAfterStop);
+    auto samples = AsSamples(*written);
+    EXPECT_TRUE(std::all_of(samples.begin(), samples.end(), [](auto v) { return v == 1000; }));
+
+    // The player stays usable: the next sound is written whole.
+    std::string shortWav = m_dir.Write("short.wav", Wave(1, 1, 44100, 16, S16({7, -7, 7})));
+    player->Play(shortWav);
+    auto next = output.ReadSound();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(AsSamples(*next), (std::vector<std::int16_t>{7, -7, 7}));
+}
+
+TEST_F(SoundPlayerTest, ANewSoundStopsTheOneStillPlaying) {
+    PipeOutput output(m_dir);
+    ASSERT_TRUE(output.Ok());
+    std::string first = m_dir.Write(
+        "first.wav", Wave(1, 1, 44100, 16, S16(std::vector<std::int16_t>(kLongSamples, 1000))));
+    std::vector<std::int16_t> secondSamples(20000, -2000);
+    std::string second = m_dir.Write("second.wav", Wave(1, 1, 44100, 16, S16(secondSamples)));
+    auto player = platform::CurrentSoundPlayer();
+    player->Play(first);
+    auto cut = output.ReadSound(kReadBeforeStop, [&] { player->Play(second); });
+    ASSERT_TRUE(cut) << "the first sound never ended";
+    EXPECT_LT(cut->size(), kMostAfterStop);
+    auto firstSamples = AsSamples(*cut);
+    EXPECT_TRUE(
+        std::all_of(firstSamples.begin(), firstSamples.end(), [](auto v) { return v == 1000; }));
+    auto whole = output.ReadSound();
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(AsSamples(*whole), secondSamples);
 }
 
 // Records what the sound action asks of the sound output.
