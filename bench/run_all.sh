@@ -122,7 +122,9 @@ def fmt(v):
         return "%.0f" % v
     if abs(v) >= 1:
         return "%.2f" % v
-    return "%.4f" % v
+    if abs(v) >= 0.01:
+        return "%.3f" % v
+    return "%.2g" % v
 
 
 print("Machine: %s cores, %s; %s" % (cores, model or "unknown CPU", started))
