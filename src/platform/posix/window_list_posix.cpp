@@ -237,10 +237,11 @@ public:
         if (xcb_ewmh_get_client_list_stacking_reply(
                 &m_ewmh, xcb_ewmh_get_client_list_stacking(&m_ewmh, m_screen), &list, nullptr) !=
             0) {
+            // An empty list from the window manager means no clients; its
+            // frames and own windows are never programs to close.
             ids.assign(list.windows, list.windows + list.windows_len);
             xcb_ewmh_get_windows_reply_wipe(&list);
-        }
-        if (ids.empty()) {
+        } else {
             ids = RootChildren();
         }
         std::reverse(ids.begin(), ids.end());  // the server lists bottom first
