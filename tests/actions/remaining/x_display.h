@@ -29,8 +29,11 @@ public:
                 continue;
             }
             m_name = ":" + std::to_string(number);
+            // -noreset: by default the server resets whenever its last client
+            // leaves, and a connection made during the reset fails.
             m_server = platform::Spawn(
-                server, {"Xvfb", m_name, "-nolisten", "tcp", "-screen", "0", "640x480x24"},
+                server,
+                {"Xvfb", m_name, "-noreset", "-nolisten", "tcp", "-screen", "0", "640x480x24"},
                 {.directory = "", .hidden = true});
             if (!m_server) {
                 return;
