@@ -353,13 +353,21 @@ TEST_F(SoundPlayerTest, ANewSoundStopsTheOneStillPlaying) {
     player->Play(first);
     auto cut = output.ReadSound(kReadBeforeStop, [&] { player->Play(second); });
     ASSERT_TRUE(cut) << "the first sound never ended";
-    EXPECT_LT(cut->size(), kMostAfterStop);
-    auto firstSamples = AsSamples(*cut);
-    EXPECT_TRUE(
-        std::all_of(firstSamples.begin(), firstSamples.end(), [](auto v) { return v == 1000; }));
-    auto whole = output.ReadSound();
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(AsSamples(*whole), secondSamples);
+    auto samples = AsSamples(*cut);
+    // When the second sound opened the device before the reader had seen the
+    // first one close, both arrive as one stream.
+    if (std::find(samples.begin(), samples.end(), -2000) == samples.end()) {
+        auto rest = output.ReadSound();
+        ASSERT_TRUE(rest) << "the second sound never ended";
+        auto more = AsSamples(*rest);
+        samples.insert(samples.end(), more.begin(), more.end());
+    }
+    // Some of the first sound, cut short, then all of the second.
+    auto firstEnd = std::find_if(samples.begin(), samples.end(), [](auto v) { return v != 1000; });
+    const auto firstBytes = static_cast<std::size_t>(firstEnd - samples.begin()) * 2;
+    EXPECT_GE(firstBytes, kReadBeforeStop);
+    EXPECT_LT(firstBytes, kMostAfterStop);
+    EXPECT_EQ(std::vector<std::int16_t>(firstEnd, samples.end()), secondSamples);
 }
 
 // Records what the sound action asks of the sound output.

@@ -179,11 +179,15 @@ int main(int argc, char** argv) {
         xcb_screen_next(&it);
     }
     xcb_screen_t* screen = it.data;
-    if (waitWm) {
-        return WaitForWindowManager(c, screen->root);
-    }
-    if (activate) {
-        return titles.size() == 1 ? Activate(c, screen->root, titles.front()) : 2;
+    if (waitWm || activate) {
+        int code = 2;
+        if (waitWm) {
+            code = WaitForWindowManager(c, screen->root);
+        } else if (titles.size() == 1) {
+            code = Activate(c, screen->root, titles.front());
+        }
+        xcb_disconnect(c);
+        return code;
     }
     xcb_atom_t protocols = Atom(c, "WM_PROTOCOLS");
     xcb_atom_t deleteWindow = Atom(c, "WM_DELETE_WINDOW");
@@ -233,6 +237,7 @@ int main(int argc, char** argv) {
         xcb_generic_event_t* event = xcb_wait_for_event(c);
         if (event == nullptr) {
             Log("disconnected");
+            xcb_disconnect(c);
             return 1;
         }
         if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
