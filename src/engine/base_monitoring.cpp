@@ -341,6 +341,7 @@ void BaseMonitoring::RunOneCheck() {
     } else {
         m_fired.store(false, std::memory_order_release);
     }
+    AfterCheck(!StopRequested());
     NotifyStatus();
     m_files.clear();
     m_checkCount.fetch_add(1, std::memory_order_acq_rel);

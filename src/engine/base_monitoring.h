@@ -118,6 +118,9 @@ protected:
     /// One check; true when the condition is fulfilled, with the files
     /// concerned appended to Files().
     virtual bool Check() = 0;
+    /// Called on the worker after every check, once the actions it caused
+    /// have run; chainCompleted is false when a stop cut them short.
+    virtual void AfterCheck(bool /*chainCompleted*/) {}
 
     FileList& Files() { return m_files; }
     void SetState(ItemState state) { m_state.store(state, std::memory_order_release); }

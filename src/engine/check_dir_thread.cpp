@@ -483,12 +483,23 @@ bool CheckDirThread::Check() {
     m_snapshotSize.store(m_snapshot.Size(), std::memory_order_release);
 
     if (!interrupted && !ResetRequested() && !StopRequested()) {
-        if (m_cacheData->Value()) {
-            cache_file::Write(m_cacheDirectory->Value(), m_cacheId->Value(), m_snapshot);
-        }
+        // Written once the actions have run (AfterCheck): a kill before they
+        // end then finds the previous cache and reports the changes again
+        // instead of losing them.
+        m_cachePending = m_cacheData->Value();
         m_completed.fetch_add(1, std::memory_order_acq_rel);
     }
     return fulfilled;
+}
+
+void CheckDirThread::AfterCheck(bool chainCompleted) {
+    if (!m_cachePending) {
+        return;
+    }
+    m_cachePending = false;
+    if (chainCompleted) {
+        cache_file::Write(m_cacheDirectory->Value(), m_cacheId->Value(), m_snapshot);
+    }
 }
 
 }  // namespace quorvel

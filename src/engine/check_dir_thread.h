@@ -56,6 +56,7 @@ protected:
     explicit CheckDirThread(bool paused);
     void Execute() override;
     bool Check() override;
+    void AfterCheck(bool chainCompleted) override;
 
 private:
     class Scan;
@@ -65,6 +66,7 @@ private:
 
     Snapshot m_snapshot;
     bool m_fromCache = false;
+    bool m_cachePending = false;  // worker only
     std::unique_ptr<ChangeNotifyThread> m_watcher;
     mutable std::mutex m_watcherMutex;
     MaskList m_masks, m_excludeMasks, m_dirMasks, m_exclDirMasks;

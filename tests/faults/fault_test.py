@@ -374,6 +374,18 @@ class FaultCase(unittest.TestCase):
         self.assertEqual(list_lines(after), [], "the chain went on after SIGTERM")
         self.assertIsNotNone(parse_cache(self.cache_file()), "the cache was left damaged")
 
+        # The chain did not finish, so the change is not forgotten: the next
+        # start compares with the cache as it was before and reports it again.
+        actions[1] = ["Action=1", "Command=true", "Wait=1"]
+        actions[2] = ["Action=0", "ListName=" + after, "ListParams=%File", "ListAppend=1"]
+        self.write_config(dir_item(self.watched, self.lists, self.cache, "F1", actions=actions))
+        again = Program(self, self.config)
+        self.assertTrue(wait_for(lambda: f in list_lines(after)),
+                        "the change whose actions were cut short was lost")
+        self.assertEqual(list_lines(marker).count(f), 2)
+        self.assertEqual(again.terminate(), 0)
+        os.unlink(after)
+
         # And while waiting before an action.
         actions[1] = ["Action=0", "ListName=" + after, "ListParams=%File", "ListAppend=1",
                       "DelayBefore=60000"]
