@@ -589,8 +589,10 @@ class Checker:
                     self.stats["deleted required"] += 1
                     if sum(seen) == 0:
                         self.fail("deletion never reported",
-                                  "%s: %s created %.1f deleted %.1f" % (
-                                      it.describe(), path, rec.created - self.runs[0].start,
+                                  "%s: %s created %s deleted %.1f s after the start" % (
+                                      it.describe(), path,
+                                      "before the start" if rec.initial else
+                                      "%.1f" % (rec.created - self.runs[0].start),
                                       t_d - self.runs[0].start))
                 for k, n in enumerate(seen):
                     if n > 1:
@@ -653,7 +655,10 @@ class Checker:
                 self.fail("resources", "run %d: only %d samples" % (k + 1, len(samples)))
                 continue
             length = run.end - run.start
-            warm = run.start + max(GRACE + 2, 0.4 * length)
+            # Warm: the file population has reached its steady size (files
+            # live at most LIFE_MAX) and the run is well under way.
+            warm = max(run.start + GRACE + 2, self.churn.started_at + LIFE_MAX + 2,
+                       run.start + 0.4 * length)
             after = [s for s in samples if s[0] >= warm]
             window = [s for s in after if s[0] <= warm + 3] or after[:3]
             tail = samples[-5:]
