@@ -20,7 +20,7 @@ for target in "$build"/bin/fuzz_*; do
   mkdir -p "$work"
   [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/ 2>/dev/null || true
   echo "== $name for ${seconds}s"
-  if ! (cd "$scratch" && "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! (cd "$scratch" && "$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
         -print_final_stats=0 "$work" 2>&1 | tail -n 3); then
     echo "$name: FAILED (a crash input is in $scratch, copied to $build/fuzz-crashes)"
     mkdir -p "$build/fuzz-crashes"
