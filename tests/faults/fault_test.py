@@ -214,6 +214,17 @@ class FaultCase(unittest.TestCase):
                         "%s|%s was not reported; lines: %s" % (
                             kind, path, list_lines(lists or self.lists)[-20:]))
 
+    def start_settled(self, cache_id="F1"):
+        """Starts the program and, when the item has no cache yet, waits for its
+        first check: a file made before that check belongs to the baseline and is
+        rightly never reported as added."""
+        had_cache = os.path.exists(self.cache_file(cache_id))
+        p = Program(self, self.config)
+        if not had_cache:
+            self.assertTrue(wait_for(lambda: os.path.exists(self.cache_file(cache_id))),
+                            "the item made no first check")
+        return p
+
     def cache_file(self, cache_id="F1"):
         return os.path.join(self.cache, cache_id + ".DAT")
 
@@ -231,7 +242,7 @@ class FaultCase(unittest.TestCase):
 
     def test_watched_directory_removed_and_created_again(self):
         self.write_config(dir_item(self.watched, self.lists, self.cache, "F1", "RealTime=1"))
-        p = Program(self, self.config)
+        p = self.start_settled()
         first = self.touch(self.watched, "first.txt")
         self.wait_reported("A", first)
         self.wait_cache_with([first])
@@ -337,7 +348,7 @@ class FaultCase(unittest.TestCase):
         self.write_config(dir_item(self.watched, self.lists, self.cache, "F1"))
         with open(self.config, "rb") as f:
             text = f.read()
-        p = Program(self, self.config)
+        p = self.start_settled()
         first = self.touch(self.watched, "first.txt")
         self.wait_reported("A", first)
         os.unlink(self.config)
@@ -363,7 +374,7 @@ class FaultCase(unittest.TestCase):
              "DelayBefore=60000"],
         ]
         self.write_config(dir_item(self.watched, self.lists, self.cache, "F1", actions=actions))
-        p = Program(self, self.config)
+        p = self.start_settled()
         f = self.touch(self.watched, "trigger.txt")
         self.assertTrue(wait_for(lambda: f in list_lines(marker)), "the chain did not start")
         kept = parse_cache(self.cache_file())
@@ -390,7 +401,7 @@ class FaultCase(unittest.TestCase):
         actions[1] = ["Action=0", "ListName=" + after, "ListParams=%File", "ListAppend=1",
                       "DelayBefore=60000"]
         self.write_config(dir_item(self.watched, self.lists, self.cache, "F2", actions=actions))
-        q = Program(self, self.config)
+        q = self.start_settled("F2")
         g = self.touch(self.watched, "again.txt")
         self.assertTrue(wait_for(lambda: g in list_lines(marker)), "the chain did not start")
         self.assertEqual(q.terminate(), 0)
