@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "file_op_test_util.h"
 #include "support/scoped_env.h"
 #include <unistd.h>
 
@@ -27,23 +28,7 @@ using platform::FileOpKind;
 using test::ReadFile;
 using ::testing::HasSubstr;
 
-// Records what the operation asked and answers confirmations as told.
-class RecordingUi : public platform::FileOpUi {
-public:
-    bool answer = false;
-    std::vector<std::string> confirmations;
-    std::vector<std::string> errors;
-
-    bool ConfirmOverwrite(const FileOperation&, const std::string&,
-                          const std::string& destination) override {
-        confirmations.push_back(destination);
-        return answer;
-    }
-    void Progress(const FileOperation&, const std::string&) override {}
-    void Error(const FileOperation&, const std::string& message) override {
-        errors.push_back(message);
-    }
-};
+using test::RecordingUi;
 
 using test::ScopedEnv;
 
@@ -69,11 +54,7 @@ class FileOperationTest : public test::TempDirTest {
 protected:
     FileOperation Op(FileOpKind kind, std::vector<std::string> sources,
                      std::vector<std::string> destinations = {}) {
-        FileOperation op;
-        op.kind = kind;
-        op.sources = std::move(sources);
-        op.destinations = std::move(destinations);
-        return op;
+        return test::MakeOperation(kind, std::move(sources), std::move(destinations));
     }
     bool Run(const FileOperation& op) { return platform::RunFileOperation(op, m_ui); }
 

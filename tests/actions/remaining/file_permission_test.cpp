@@ -3,6 +3,8 @@
 // as the user nobody, with only this case selected.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "file_op_test_util.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,16 +148,9 @@ private:
     fs::path m_path;
 };
 
-class RecordingUi : public platform::FileOpUi {
-public:
-    bool ConfirmOverwrite(const FileOperation&, const std::string&, const std::string&) override {
-        return true;
-    }
-    void Progress(const FileOperation&, const std::string&) override {}
-    void Error(const FileOperation&, const std::string& message) override {
-        errors.push_back(message);
-    }
-    std::vector<std::string> errors;
+// Every confirmation is answered yes: only the permissions may refuse.
+struct AgreeingUi : test::RecordingUi {
+    AgreeingUi() { answer = true; }
 };
 
 // Every entry below dir with its content ("name" for folders, "name=text"
@@ -184,15 +179,11 @@ class UnprivilegedFileOpTest : public ::testing::Test {
 protected:
     FileOperation Op(FileOpKind kind, std::vector<std::string> sources,
                      std::vector<std::string> destinations = {}) {
-        FileOperation op;
-        op.kind = kind;
-        op.sources = std::move(sources);
-        op.destinations = std::move(destinations);
-        return op;
+        return test::MakeOperation(kind, std::move(sources), std::move(destinations));
     }
     bool Run(const FileOperation& op) { return platform::RunFileOperation(op, m_ui); }
 
-    RecordingUi m_ui;
+    AgreeingUi m_ui;
 };
 
 TEST_F(UnprivilegedFileOpTest, CopyIntoAFolderWithoutWritePermissionKeepsSourceAndOldCopy) {
