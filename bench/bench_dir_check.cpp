@@ -158,7 +158,7 @@ public:
     }
 
 private:
-    BenchItem() : CheckDirThread(true) {}
+    BenchItem() : CheckDirThread(true, {}) {}
 };
 
 void CheckVersusFind(const std::string& root, int repeat) {

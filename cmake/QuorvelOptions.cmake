@@ -15,24 +15,12 @@ if(QUORVEL_SANITIZE)
   target_link_options(quorvel_options INTERFACE -fsanitize=${QUORVEL_SANITIZE})
 endif()
 
-# quorvel_library(name DIR dir [EXCLUDE file...] DEPS target...)
-# A static library made of every .cpp in dir, so several pieces of work can
-# add files without touching the same list. A library without sources yet is
-# an interface target with the same dependencies.
+# quorvel_library(name SOURCES file... DEPS target...)
+# A static library of the listed sources with the project's warnings; its
+# headers are included as "<folder>/<file>.h" from src/.
 function(quorvel_library name)
-  cmake_parse_arguments(L "" "DIR" "EXCLUDE;DEPS;SOURCES" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${L_DIR}/*.cpp)
-  foreach(ex ${L_EXCLUDE})
-    list(REMOVE_ITEM sources ${L_DIR}/${ex})
-  endforeach()
-  list(APPEND sources ${L_SOURCES})
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(${name} PUBLIC quorvel_options ${L_DEPS})
-  else()
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE quorvel_options ${L_DEPS})
-  endif()
+  cmake_parse_arguments(L "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC quorvel_options ${L_DEPS} PRIVATE ${L_PRIVATE_DEPS})
 endfunction()

@@ -39,41 +39,30 @@ Action::Action(ActionKind kind, std::string caption) : m_caption(std::move(capti
     m_kind->SetValue(static_cast<int>(kind));
 }
 
-std::string ActionKindCaption(int kind) {
-    if (kind < 0 || kind > 5) {
+std::string ActionKindCaption(ActionKind kind) {
+    const int number = static_cast<int>(kind);
+    if (number < 0 || number > 5) {
         return {};
     }
-    return ActionText(kCaptionIndex[kind]);
+    return ActionText(kCaptionIndex[number]);
 }
 
-std::unique_ptr<Action> CreateAction(int kind) {
-    std::unique_ptr<Action> action;
+std::unique_ptr<Action> CreateAction(ActionKind kind) {
     switch (kind) {
-        case 0:
-            action = std::make_unique<ListAction>();
-            break;
-        case 1:
-            action = std::make_unique<ExecAction>();
-            break;
-        case 2:
-            action = std::make_unique<PopupAction>();
-            break;
-        case 3:
-            action = std::make_unique<SoundAction>();
-            break;
-        case 4:
-            action = std::make_unique<FileOpAction>();
-            break;
-        case 5:
-            action = std::make_unique<KillAction>();
-            break;
-        default:
-            return nullptr;
+        case ActionKind::List:
+            return std::make_unique<ListAction>();
+        case ActionKind::Execute:
+            return std::make_unique<ExecAction>();
+        case ActionKind::Popup:
+            return std::make_unique<PopupAction>();
+        case ActionKind::Sound:
+            return std::make_unique<SoundAction>();
+        case ActionKind::FileOp:
+            return std::make_unique<FileOpAction>();
+        case ActionKind::Kill:
+            return std::make_unique<KillAction>();
     }
-    if (auto* param = dynamic_cast<IntParam*>(action->Params().Find("Action"))) {
-        param->SetValue(kind);
-    }
-    return action;
+    return nullptr;
 }
 
 void CopyActionList(ActionList& destination, const ActionList& source) {
@@ -84,7 +73,7 @@ void CopyActionList(ActionList& destination, const ActionList& source) {
         if (!original) {
             continue;
         }
-        auto copy = CreateAction(static_cast<int>(original->Kind()));
+        auto copy = CreateAction(original->Kind());
         if (!copy) {
             continue;
         }

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "actions/run_control.h"
-#include "engine/date_time.h"
-#include "engine/file_data.h"
-#include "engine/param.h"
+#include "core/date_time.h"
+#include "core/file_data.h"
+#include "core/param.h"
 
 namespace quorvel {
 
@@ -51,12 +51,12 @@ protected:
 using ActionList = std::vector<std::unique_ptr<Action>>;
 
 /// The caption of a kind in the language in force now ("Create filelist"
-/// ...); empty for a number outside 0 to 5.
-std::string ActionKindCaption(int kind);
+/// ...); empty for a value that names no kind.
+std::string ActionKindCaption(ActionKind kind);
 
-/// A new action of the given kind (0 to 5) with default settings; nothing
-/// for any other kind.
-std::unique_ptr<Action> CreateAction(int kind);
+/// A new action of the given kind with default settings; nothing for a
+/// value that names no kind (a number read from a file may be anything).
+std::unique_ptr<Action> CreateAction(ActionKind kind);
 
 /// Replaces destination with copies of source's actions (same kinds, same
 /// parameter values; each copy has its own caption).

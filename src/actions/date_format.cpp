@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "engine/text_util.h"
+#include "core/text_util.h"
 #include "platform/locale_names.h"
 
 namespace quorvel {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/date_time.h"
+#include "core/date_time.h"
 
 namespace quorvel {
 

@@ -42,7 +42,7 @@ bool WaitForChild(platform::ChildProcess& child, int limitSeconds, RunControl& c
 
 }  // namespace
 
-ExecAction::ExecAction() : Action(ActionKind::Execute, ActionKindCaption(1)) {
+ExecAction::ExecAction() : Action(ActionKind::Execute, ActionKindCaption(ActionKind::Execute)) {
     m_command = &m_params.Add<StringParam>("Command", "");
     m_arguments = &m_params.Add<StringParam>("Params", "");
     m_dir = &m_params.Add<StringParam>("Dir", "");

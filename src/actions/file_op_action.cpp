@@ -19,7 +19,7 @@ constexpr platform::FileOpKind kPlatformKinds[] = {
 
 }  // namespace
 
-FileOpAction::FileOpAction() : Action(ActionKind::FileOp, ActionKindCaption(4)) {
+FileOpAction::FileOpAction() : Action(ActionKind::FileOp, ActionKindCaption(ActionKind::FileOp)) {
     m_opIndex = &m_params.Add<IntParam>("OpIndex", 0, 0, 3);
     m_source = &m_params.Add<StringParam>("OpSource", "");
     m_destination = &m_params.Add<StringParam>("OpDestination", "");

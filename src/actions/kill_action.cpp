@@ -6,7 +6,7 @@
 
 #include "actions/action_text.h"
 #include "actions/macro_expander.h"
-#include "engine/mask_matcher.h"
+#include "core/mask_matcher.h"
 #include "platform/window_list.h"
 
 namespace quorvel {
@@ -19,7 +19,7 @@ constexpr auto kCloseBudget = std::chrono::seconds(5);
 
 }  // namespace
 
-KillAction::KillAction() : Action(ActionKind::Kill, ActionKindCaption(5)) {
+KillAction::KillAction() : Action(ActionKind::Kill, ActionKindCaption(ActionKind::Kill)) {
     m_titleMask = &m_params.Add<StringParam>("killTitleMask", "");
     m_closeAll = &m_params.Add<BoolParam>("killCloseAll", false);
     m_forcedKill = &m_params.Add<BoolParam>("killForcedKill", false);

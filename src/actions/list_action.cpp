@@ -9,7 +9,7 @@
 
 namespace quorvel {
 
-ListAction::ListAction() : Action(ActionKind::List, ActionKindCaption(0)) {
+ListAction::ListAction() : Action(ActionKind::List, ActionKindCaption(ActionKind::List)) {
     m_listName = &m_params.Add<StringParam>("ListName", "list.txt");
     m_listParams = &m_params.Add<StringParam>("ListParams", "%File");
     m_listAppend = &m_params.Add<BoolParam>("ListAppend", false);

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "actions/date_format.h"
-#include "engine/text_util.h"
+#include "core/text_util.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 
@@ -72,22 +72,18 @@ constexpr std::array<MacroName, 16> kMacros{{
     {"substring", Macro::Substring},
 }};
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 const MacroName* MatchMacro(std::string_view text) {
     if (text.empty()) {
         return nullptr;
     }
-    const char first = LowerAscii(text.front());
+    const char first = ToLowerAscii(text.front());
     for (const MacroName& m : kMacros) {
         if (m.name.front() != first || text.size() < m.name.size()) {
             continue;
         }
         bool same = true;
         for (std::size_t i = 1; i < m.name.size(); ++i) {
-            if (LowerAscii(text[i]) != m.name[i]) {
+            if (ToLowerAscii(text[i]) != m.name[i]) {
                 same = false;
                 break;
             }
@@ -167,7 +163,7 @@ void AppendFileFormat(std::string& out, std::string_view name, std::string_view 
     std::size_t i = 0;
     while (i < format.size() && out.size() - start < limit) {
         const char c = format[i++];
-        switch (LowerAscii(c)) {
+        switch (ToLowerAscii(c)) {
             case 'd':
                 out += parts.drive;
                 break;
@@ -239,7 +235,7 @@ void AppendSize(std::string& out, std::int64_t size, std::string_view format) {
     std::string_view separator;
     if (!format.empty()) {
         std::size_t sepPos = 0;
-        switch (LowerAscii(format.front())) {
+        switch (ToLowerAscii(format.front())) {
             case 'b':
                 sepPos = 1;
                 break;

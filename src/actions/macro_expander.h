@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/date_time.h"
-#include "engine/file_data.h"
+#include "core/date_time.h"
+#include "core/file_data.h"
 
 namespace quorvel {
 

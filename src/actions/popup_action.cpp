@@ -10,7 +10,7 @@
 
 namespace quorvel {
 
-PopupAction::PopupAction() : Action(ActionKind::Popup, ActionKindCaption(2)) {
+PopupAction::PopupAction() : Action(ActionKind::Popup, ActionKindCaption(ActionKind::Popup)) {
     m_message = &m_params.Add<StringParam>("Message", "");
     m_popupWait = &m_params.Add<BoolParam>("PopupWait", false);
     m_yesNoButton = &m_params.Add<BoolParam>("YesNoButton", false);
@@ -38,6 +38,9 @@ bool PopupAction::Execute(const FileList& files, DateTime runStart, RunControl& 
         style.alwaysOnTop = AlwaysOnTop();
         style.serviceNotification = ServiceNotification();
         std::shared_ptr<platform::MessageBox> box = platform::CurrentMessageBox();
+        if (!box) {
+            return true;  // nowhere to show it: as if answered OK
+        }
         if (!PopupWait()) {
             // The thread owns copies of the text and the settings: a later run
             // or the end of this action leaves a window already shown alone.

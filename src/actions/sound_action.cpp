@@ -70,7 +70,8 @@ void RepeatLoop(SoundAction::LoopState& state, const LoopSettings& settings) {
 }  // namespace
 
 SoundAction::SoundAction()
-    : Action(ActionKind::Sound, ActionKindCaption(3)), m_loops(std::make_shared<LoopState>()) {
+    : Action(ActionKind::Sound, ActionKindCaption(ActionKind::Sound)),
+      m_loops(std::make_shared<LoopState>()) {
     constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     m_waveFile = &m_params.Add<StringParam>("WaveFile", "");
     m_beep = &m_params.Add<BoolParam>("Beep", false);

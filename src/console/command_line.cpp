@@ -1,10 +1,7 @@
 #include "console/command_line.h"
 
-#include "engine/text_util.h"
-
-#ifndef QUORVEL_VERSION
-#define QUORVEL_VERSION "1.4.2"
-#endif
+#include "core/text_util.h"
+#include "core/version.h"
 
 namespace quorvel {
 
@@ -59,7 +56,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string BannerLine() {
-    return std::string("Quorvel ") + QUORVEL_VERSION +
+    return std::string(kProductName) + " " + kVersion +
            " [console version], (c) Feldrane and the Quorvel developers";
 }
 

@@ -34,7 +34,7 @@ struct CommandLine {
 /// is the configuration file of the run mode.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-/// The banner line, without line break: "Quorvel 1.4.2 [console version], ..."
+/// The banner line, without line break: "Quorvel <version> [console version], ..."
 std::string BannerLine();
 
 /// The usage text with the program's file name filled in, ending with a

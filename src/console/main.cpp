@@ -12,9 +12,11 @@
 
 #include "actions/date_format.h"
 #include "console/command_line.h"
+#include "console/console_message_box.h"
 #include "console/runner.h"
 #include "console/service_commands.h"
 #include "engine/base_monitoring.h"
+#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/signals.h"
 #include "settings/adv_string_list.h"
@@ -28,11 +30,6 @@ using namespace quorvel;
 // Stopped workers get this long to leave their bodies before the process
 // ends; one busy in a long action is not waited for beyond it.
 constexpr std::chrono::seconds kWorkerDeadline{5};
-
-void Print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
 
 void PrintEntry(int index) {
     Print(Strings().OemText(index) + "\n");
@@ -96,6 +93,9 @@ int Main(const std::vector<std::string>& arguments) {
     auto lang = std::make_unique<Lang>(options.Language(), std::string());
     lang->TranslateStrings(Strings(), "Strings");
 
+    // Messages of popup actions appear on the console (the service body's
+    // standard output goes to the journal).
+    platform::SetMessageBox(std::make_shared<ConsoleMessageBox>());
     int exitCode = RunCommand(command);
 
     // Stopped items leave their bodies at their next test; wait for that

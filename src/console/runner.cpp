@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "console/command_line.h"
+#include "console/console_message_box.h"
 #include "console/service_commands.h"
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
@@ -21,12 +22,12 @@
 
 namespace quorvel {
 
-namespace {
-
 void Print(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
+
+namespace {
 
 std::string LoadFailureText(const std::string& path) {
     return FormatMessage(Strings().OemText(lngCantLoad) + " \"%s\".", path);
@@ -76,7 +77,7 @@ public:
     /// worker; the program waits for them (bounded) before it exits.
     void End() {
         // A popup waiting for Y or N must not hold its thread past the end.
-        platform::ConsoleAnswers::Instance().ReleaseAll();
+        ConsoleAnswers::Instance().ReleaseAll();
         std::lock_guard lock(m_mutex);
         m_ended = true;
         if (m_list) {
@@ -135,8 +136,7 @@ int RunConsole(const std::optional<std::string>& config) {
     // after it is echoed. Questions of popups are answered from the same
     // keys; without a terminal to read they are answered at once.
     platform::RawTerminal raw;
-    platform::ConsoleAnswers::Instance().SetTerminalAvailable(
-        platform::StdinIsForegroundTerminal());
+    ConsoleAnswers::Instance().SetTerminalAvailable(platform::StdinIsForegroundTerminal());
     bool loaded = session.Load(path, [&](bool ok) {
         if (ok) {
             Print(FormatMessage(
@@ -147,7 +147,7 @@ int RunConsole(const std::optional<std::string>& config) {
     });
     if (loaded) {
         while (auto key = keys.ReadKey()) {
-            if (platform::ConsoleAnswers::Instance().Offer(static_cast<char>(*key))) {
+            if (ConsoleAnswers::Instance().Offer(static_cast<char>(*key))) {
                 continue;
             }
             if (IsExitKey(*key)) {
@@ -177,7 +177,7 @@ int RunService(const std::optional<std::string>& config) {
         "STATUS=" + StatusText(FormatMessage(Strings().Text(lngLoaded), path));
 
     // Nobody can answer a question under the service manager.
-    platform::ConsoleAnswers::Instance().SetTerminalAvailable(false);
+    ConsoleAnswers::Instance().SetTerminalAvailable(false);
     Session session;
     platform::SignalListener listener([&](platform::ProcessSignal signal) {
         switch (signal) {

@@ -41,8 +41,8 @@ std::int64_t ToNs(SteadyClock::time_point t) {
 }
 
 SteadyClock::time_point FromNs(std::int64_t ns) {
-    return SteadyClock::time_point(std::chrono::duration_cast<SteadyClock::duration>(
-        std::chrono::nanoseconds(ns)));
+    return SteadyClock::time_point(
+        std::chrono::duration_cast<SteadyClock::duration>(std::chrono::nanoseconds(ns)));
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines) {
             continue;
         }
         if (actionKind.ParseLine(line)) {
-            if (auto action = CreateAction(actionKind.Value())) {
+            if (auto action = CreateAction(static_cast<ActionKind>(actionKind.Value()))) {
                 current = action.get();
                 actions->push_back(std::move(action));
             }
@@ -303,9 +303,8 @@ void BaseMonitoring::Execute() {
         }
         wakeAt = std::min(wakeAt, SteadyClock::now() + kLongestSleep);
         std::unique_lock lock(m_mutex);
-        m_wake.wait_until(lock, wakeAt, [&] {
-            return m_wakePending || StopRequested() || Suspended();
-        });
+        m_wake.wait_until(lock, wakeAt,
+                          [&] { return m_wakePending || StopRequested() || Suspended(); });
         m_wakePending = false;
     }
 }

@@ -11,10 +11,11 @@
 
 #include "actions/action.h"
 #include "actions/run_control.h"
-#include "engine/date_time.h"
-#include "engine/file_data.h"
-#include "engine/item_state.h"
-#include "engine/param.h"
+#include "core/date_time.h"
+#include "core/file_data.h"
+#include "core/item_kind.h"
+#include "core/item_state.h"
+#include "core/param.h"
 #include "engine/schedule.h"
 
 namespace quorvel {
@@ -87,8 +88,8 @@ public:
     void SetObserver(ItemObserver* observer) { m_observer = observer; }
 
     // The common settings.
-    int Kind() const { return m_isDirectory->Value(); }
-    void SetKind(int kind) { m_isDirectory->SetValue(kind); }
+    ItemKind Kind() const { return static_cast<ItemKind>(m_isDirectory->Value()); }
+    void SetKind(ItemKind kind) { m_isDirectory->SetValue(static_cast<int>(kind)); }
     const std::string& FileName() const { return m_fileName->Value(); }
     const std::string& Comment() const { return m_comment->Value(); }
     int Interval() const { return m_interval->Value(); }
@@ -169,9 +170,9 @@ private:
     std::atomic<bool> m_fired{false};
     std::atomic<bool> m_pauseShown{false};
     bool m_started = false;
-    bool m_wakePending = false;  // guarded by m_mutex
+    bool m_wakePending = false;                       // guarded by m_mutex
     std::chrono::steady_clock::time_point m_nextDue;  // worker only
-    std::atomic<std::int64_t> m_nextDueNs{0};  // the same, for SecondsLeft
+    std::atomic<std::int64_t> m_nextDueNs{0};         // the same, for SecondsLeft
     ItemObserver* m_observer = nullptr;
 
     mutable std::mutex m_mutex;  // guards the wait and the action list pointer

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <random>
 
-#include "engine/date_time.h"
+#include "core/date_time.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 
@@ -186,10 +186,9 @@ std::string NewId() {
     // Items made in the same instant still get different identifiers.
     static thread_local std::mt19937 rng{std::random_device{}()};
     const std::uint32_t noise = rng();
-    unsigned char noiseBytes[4] = {static_cast<unsigned char>(noise),
-                                   static_cast<unsigned char>(noise >> 8),
-                                   static_cast<unsigned char>(noise >> 16),
-                                   static_cast<unsigned char>(noise >> 24)};
+    unsigned char noiseBytes[4] = {
+        static_cast<unsigned char>(noise), static_cast<unsigned char>(noise >> 8),
+        static_cast<unsigned char>(noise >> 16), static_cast<unsigned char>(noise >> 24)};
     reg = Crc32Step(reg, noiseBytes, sizeof(noiseBytes));
     char text[16];
     std::snprintf(text, sizeof(text), "%08X", static_cast<unsigned>(reg));

@@ -8,7 +8,6 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
-#include "settings/options.h"
 
 namespace quorvel {
 
@@ -68,39 +67,6 @@ bool Flag(const std::string& conditions, std::size_t position) {
 
 }  // namespace
 
-// ---- MaskList ----
-
-void MaskList::Compile(std::string_view text) {
-    m_masks.clear();
-    m_matchAll = false;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find_first_of(";\r\n", start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        const std::string_view piece = text.substr(start, end - start);
-        if (piece == "*") {
-            m_matchAll = true;
-        } else if (!piece.empty()) {
-            m_masks.emplace_back(piece);
-        }
-        start = end + 1;
-    }
-}
-
-bool MaskList::Matches(std::string_view target) const {
-    if (m_matchAll) {
-        return true;
-    }
-    for (const auto& mask : m_masks) {
-        if (mask.Matches(target)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // ---- the scan of one check ----
 
 class CheckDirThread::Scan : public platform::DirectoryScanner::Visitor {
@@ -111,20 +77,22 @@ public:
           m_fresh(fresh),
           m_baseline(baseline),
           m_now(now.Days()),
-          m_conditionType(item.m_conditionType->Value()),
+          m_conditionType(item.Condition()),
           m_fullPathMask(item.m_fullPathMask->Value()),
           m_dirMonitoring(item.m_dirMonitoring->Value()),
           m_subdir(item.m_subdir->Value()),
           m_countHidden(item.m_countHidden->Value()),
-          m_keepNames(item.m_storePrevInfo->Value() && item.m_conditionType->Value() == 0),
+          m_keepNames(item.m_storePrevInfo->Value() &&
+                      item.Condition() == ConditionType::StatusChanges),
           m_ignoreAdded(item.m_ignoreAdded->Value()),
           m_ignoreOpened(item.m_ignoreOpened->Value()),
           m_break(item.m_break->Value()),
           m_limit(item.m_olderInterval->Value() / DateTime::kSecondsPerDay) {
         const std::string& c = item.m_conditions->Value();
         const bool any = Flag(c, 3);
-        m_watchChanged = Flag(c, 0) || any || m_conditionType == 1;
-        m_watchAdded = Flag(c, 1) || any || m_conditionType == 1;
+        const bool age = m_conditionType == ConditionType::OldFiles;
+        m_watchChanged = Flag(c, 0) || any || age;
+        m_watchAdded = Flag(c, 1) || any || age;
         if (m_ignoreOpened) {
             m_writers = platform::OpenWriters::Capture();
         }
@@ -168,10 +136,11 @@ public:
         if (m_ignoreOpened && !e.IsDirectory() && InUse(e)) {
             // Passed over this time; a new or changed file is seen as changed
             // by a later check.
-            const int r = Compare(index);
-            if (r != 0 && m_conditionType == 0) {
+            const FileKind r = Compare(index);
+            if (r != FileKind::None && m_conditionType == ConditionType::StatusChanges) {
                 m_fresh.SetTime(index, 0.0);
-            } else if (r == 1 && m_conditionType == 1 && m_ignoreAdded && !m_baseline) {
+            } else if (r == FileKind::Added && m_conditionType == ConditionType::OldFiles &&
+                       m_ignoreAdded && !m_baseline) {
                 m_fresh.SetTime(index, m_now);  // its age counts from now
             }
             return;
@@ -182,16 +151,16 @@ public:
             return;
         }
 
-        int r = 0;
-        if (m_conditionType == 0) {
-            r = m_baseline ? 0 : Compare(index);
-        } else if (m_conditionType == 1) {
+        FileKind r = FileKind::None;
+        if (m_conditionType == ConditionType::StatusChanges) {
+            r = m_baseline ? FileKind::None : Compare(index);
+        } else {
             r = AgeTest(index);
         }
-        if (r != 0) {
+        if (r != FileKind::None) {
             m_item.SetState(ItemState::Triggered);
             m_item.Files().emplace_back(std::string(e.FullPath()), DateTime(m_fresh.TimeAt(index)),
-                                        m_fresh.SizeAt(index), static_cast<FileKind>(r));
+                                        m_fresh.SizeAt(index), r);
         }
     }
 
@@ -211,42 +180,43 @@ private:
         return platform::HasConflictingLock(std::string(e.FullPath()));
     }
 
-    // 0 unchanged (or not watched), 1 added, 2 changed.
-    int Compare(std::size_t index) {
+    // None when unchanged (or not watched), else Added or Changed.
+    FileKind Compare(std::size_t index) {
         if (ShouldStop()) {
-            return 0;
+            return FileKind::None;
         }
         const std::size_t old = m_old.TakeFirst(m_fresh.KeyAt(index));
         if (old == Snapshot::npos) {
-            return m_watchAdded ? 1 : 0;
+            return m_watchAdded ? FileKind::Added : FileKind::None;
         }
         const bool differs = m_old.TimeAt(old) != m_fresh.TimeAt(index) ||
                              m_old.SizeAt(old) != m_fresh.SizeAt(index);
         if (m_watchChanged && differs) {
-            if (m_conditionType == 1) {
+            if (m_conditionType == ConditionType::OldFiles) {
                 m_fresh.SetTime(index, m_old.TimeAt(old));
             }
-            return 2;
+            return FileKind::Changed;
         }
-        return 0;
+        return FileKind::None;
     }
 
-    int AgeTest(std::size_t index) {
+    // Old when older than the limit, else None.
+    FileKind AgeTest(std::size_t index) {
         if (!(m_now - m_fresh.TimeAt(index) > m_limit)) {
-            return 0;
+            return FileKind::None;
         }
         if (!m_ignoreAdded || m_baseline) {
-            return 4;
+            return FileKind::Old;
         }
-        const int r = Compare(index);
-        if (r == 1) {
+        const FileKind r = Compare(index);
+        if (r == FileKind::Added) {
             m_fresh.SetTime(index, m_now);  // first seen now
-            return 0;
+            return FileKind::None;
         }
-        if (r == 2) {
-            return m_now - m_fresh.TimeAt(index) > m_limit ? 4 : 0;
+        if (r == FileKind::Changed) {
+            return m_now - m_fresh.TimeAt(index) > m_limit ? FileKind::Old : FileKind::None;
         }
-        return 4;
+        return FileKind::Old;
     }
 
     // With "Break" only the first file is reported. The others are left for
@@ -271,7 +241,7 @@ private:
     Snapshot& m_fresh;
     const bool m_baseline;
     const double m_now;
-    const int m_conditionType;
+    const ConditionType m_conditionType;
     const bool m_fullPathMask;
     const bool m_dirMonitoring;
     const bool m_subdir;
@@ -289,18 +259,21 @@ private:
 
 // ---- CheckDirThread ----
 
-std::shared_ptr<CheckDirThread> CheckDirThread::Create(bool paused) {
-    return std::shared_ptr<CheckDirThread>(new CheckDirThread(paused));
+std::shared_ptr<CheckDirThread> CheckDirThread::Create(bool paused,
+                                                       const std::string& defaultCacheDirectory) {
+    return std::shared_ptr<CheckDirThread>(new CheckDirThread(paused, defaultCacheDirectory));
 }
 
-CheckDirThread::CheckDirThread(bool paused) : BaseMonitoring(paused) {
+CheckDirThread::CheckDirThread(bool paused, const std::string& defaultCacheDirectory)
+    : BaseMonitoring(paused) {
     m_cacheId = &m_params.Add<StringParam>("CacheID", "");
     m_realTime = &m_params.Add<BoolParam>("RealTime", false);
     m_realTimeInterval = &m_params.Add<IntParam>("RealTimeInterval", 0, 0, 2147483647);
     m_cacheData = &m_params.Add<BoolParam>("CacheData", false);
     m_checkExistingOnly = &m_params.Add<BoolParam>("CheckExistingOnly", false);
-    m_cacheDirectory =
-        &m_params.Add<StringParam>("CacheDirectory", Options::Instance().CacheDirectory());
+    m_cacheDirectory = &m_params.Add<StringParam>(
+        "CacheDirectory",
+        defaultCacheDirectory.empty() ? platform::DefaultCacheDirectory() : defaultCacheDirectory);
     m_mask = &m_params.Add<StringParam>("Mask", "*");
     m_excludeMask = &m_params.Add<StringParam>("ExcludeMask", "");
     m_dirMask = &m_params.Add<StringParam>("DirMask", "*");
@@ -319,7 +292,9 @@ CheckDirThread::CheckDirThread(bool paused) : BaseMonitoring(paused) {
     m_break = &m_params.Add<BoolParam>("Break", false);
 }
 
-CheckDirThread::~CheckDirThread() { StopWatcher(); }
+CheckDirThread::~CheckDirThread() {
+    StopWatcher();
+}
 
 void CheckDirThread::ApplySettings() {
     BaseMonitoring::ApplySettings();
@@ -391,7 +366,8 @@ bool CheckDirThread::Check() {
                                  m_realTimeInterval->Value() / DateTime::kSecondsPerDay -
                                  now.Days();
         if (remaining > 0) {
-            const auto seconds = static_cast<long long>(std::ceil(remaining * DateTime::kSecondsPerDay));
+            const auto seconds =
+                static_cast<long long>(std::ceil(remaining * DateTime::kSecondsPerDay));
             SetElapsedSeconds(static_cast<long long>(Interval()) - seconds);
             return false;
         }
@@ -452,7 +428,7 @@ bool CheckDirThread::Check() {
     bool fulfilled = false;
     const bool interrupted = ResetRequested() || StopRequested();
     if (!interrupted) {
-        if (m_conditionType->Value() == 0 && !baseline) {
+        if (Condition() == ConditionType::StatusChanges && !baseline) {
             const std::string& c = m_conditions->Value();
             if ((Flag(c, 2) || Flag(c, 3)) && m_snapshot.LeftCount() > 0) {
                 SetState(ItemState::Triggered);
@@ -464,10 +440,10 @@ bool CheckDirThread::Check() {
                         }
                         first = false;
                         const std::string* name = m_snapshot.NameAt(i);
-                        Files().emplace_back(name ? std::optional<std::string>(*name)
-                                                  : std::nullopt,
-                                             DateTime(m_snapshot.TimeAt(i)), m_snapshot.SizeAt(i),
-                                             FileKind::Deleted);
+                        Files().emplace_back(
+                            name ? std::optional<std::string>(*name) : std::nullopt,
+                            DateTime(m_snapshot.TimeAt(i)), m_snapshot.SizeAt(i),
+                            FileKind::Deleted);
                     });
                 }
             }

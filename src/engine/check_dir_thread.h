@@ -5,28 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "core/mask_list.h"
 #include "engine/base_monitoring.h"
 #include "engine/change_notify_thread.h"
-#include "engine/mask_matcher.h"
 #include "engine/snapshot.h"
 
 namespace quorvel {
 
-/// A list of wildcard masks; it matches when one of them matches. An empty
-/// list matches nothing.
-class MaskList {
-public:
-    /// Splits text at every ";" and line break; empty pieces are dropped and
-    /// the others kept as they are (a blank belongs to the mask).
-    void Compile(std::string_view text);
-    bool Matches(std::string_view target) const;
-    bool Empty() const { return m_masks.empty() && !m_matchAll; }
-    std::size_t Count() const { return m_masks.size() + (m_matchAll ? 1 : 0); }
-
-private:
-    std::vector<WildcardMask> m_masks;
-    bool m_matchAll = false;  // a "*" piece: every target matches
-};
+/// What a directory item watches for ("ConditionType").
+enum class ConditionType : int { StatusChanges = 0, OldFiles = 1 };
 
 /// A monitored directory, optionally with its subtree: reports files added,
 /// changed or deleted since the previous check (or their absence), or files
@@ -34,7 +21,10 @@ private:
 /// and changes reported by the system may bring the next check forward.
 class CheckDirThread : public BaseMonitoring {
 public:
-    static std::shared_ptr<CheckDirThread> Create(bool paused);
+    /// A new item; its "CacheDirectory" defaults to defaultCacheDirectory
+    /// (the program's option), else to the user's cache directory.
+    static std::shared_ptr<CheckDirThread> Create(bool paused,
+                                                  const std::string& defaultCacheDirectory = {});
     ~CheckDirThread() override;
 
     void ApplySettings() override;
@@ -45,6 +35,7 @@ public:
     /// The cache file this item reads and writes.
     std::string CachePath() const;
     bool StorePrevInfo() const { return m_storePrevInfo->Value(); }
+    ConditionType Condition() const { return static_cast<ConditionType>(m_conditionType->Value()); }
     /// True while a change watcher runs for the item.
     bool Watching() const;
     /// Entries in the snapshot of the last completed check.
@@ -53,7 +44,7 @@ public:
     std::uint64_t CompletedChecks() const { return m_completed.load(std::memory_order_acquire); }
 
 protected:
-    explicit CheckDirThread(bool paused);
+    CheckDirThread(bool paused, const std::string& defaultCacheDirectory);
     void Execute() override;
     bool Check() override;
     void AfterCheck(bool chainCompleted) override;

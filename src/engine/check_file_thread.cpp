@@ -1,7 +1,7 @@
 #include "engine/check_file_thread.h"
 
 #include "actions/macro_expander.h"
-#include "engine/mask_matcher.h"
+#include "core/mask_matcher.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 

@@ -1,8 +1,9 @@
 #include "engine/monitor_process.h"
 
+#include "core/text_util.h"
+#include "core/version.h"
 #include "engine/check_dir_thread.h"
 #include "engine/check_file_thread.h"
-#include "engine/text_util.h"
 #include "platform/paths.h"
 
 namespace quorvel {
@@ -15,20 +16,25 @@ constexpr std::size_t kMaxLine = 8192;
 
 }  // namespace
 
-std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused) {
-    if (kind == 0) {
-        return CheckFileThread::Create(paused);
-    }
-    if (kind == 1) {
-        return CheckDirThread::Create(paused);
+std::shared_ptr<BaseMonitoring> CreateItem(ItemKind kind, bool paused,
+                                           const std::string& defaultCacheDirectory) {
+    switch (kind) {
+        case ItemKind::File:
+            return CheckFileThread::Create(paused);
+        case ItemKind::Directory:
+            return CheckDirThread::Create(paused, defaultCacheDirectory);
+        case ItemKind::Separator:
+            break;
     }
     return nullptr;
 }
 
-MonitorProcess::~MonitorProcess() { Clear(); }
+MonitorProcess::~MonitorProcess() {
+    Clear();
+}
 
 std::string MonitorProcess::Header() {
-    std::string header = "; Quorvel 1.4.2 Config File";
+    std::string header = std::string("; ") + kProductName + " " + kVersion + " Config File";
     header += platform::kLineEnding;
     header += "; You can edit this file, but be accurate.";
     header += platform::kLineEnding;
@@ -58,7 +64,7 @@ void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVi
             return;
         }
         if (StartsWithIgnoreCase(line, "EOF")) {
-            visit(kind.Value(), paused.Value(), block);
+            visit(static_cast<ItemKind>(kind.Value()), paused.Value(), block);
             block.clear();
             kind.Reset();
             paused.Reset();
@@ -95,13 +101,13 @@ void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVi
 }
 
 void MonitorProcess::LoadText(std::string_view text) {
-    ForEachConfigurationBlock(text, [&](int kind, bool paused,
-                                        const std::vector<std::string>& lines) {
-        if (auto item = Add(kind, paused)) {
-            item->ReadSettings(lines);
-            StartItem(item, paused);
-        }
-    });
+    ForEachConfigurationBlock(
+        text, [&](ItemKind kind, bool paused, const std::vector<std::string>& lines) {
+            if (auto item = Add(kind, paused)) {
+                item->ReadSettings(lines);
+                StartItem(item, paused);
+            }
+        });
 }
 
 void MonitorProcess::StartItem(const std::shared_ptr<BaseMonitoring>& item, bool paused) {
@@ -144,8 +150,8 @@ bool MonitorProcess::Save(const std::string& path, const std::function<bool(int)
     return SaveTo(file, selected) && file.Commit();
 }
 
-std::shared_ptr<BaseMonitoring> MonitorProcess::Add(int kind, bool paused) {
-    auto item = CreateItem(kind, paused);
+std::shared_ptr<BaseMonitoring> MonitorProcess::Add(ItemKind kind, bool paused) {
+    auto item = CreateItem(kind, paused, m_cacheDirectory);
     if (item) {
         item->SetKind(kind);
         item->SetId(Count());

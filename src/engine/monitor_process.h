@@ -32,9 +32,9 @@ public:
     /// Writes the configuration to a sink; false when a write failed.
     bool SaveTo(platform::OutputSink& sink, const std::function<bool(int)>& selected = {}) const;
 
-    /// Appends an item of the kind (0 file, 1 directory) or a separator (2);
-    /// the new item is not started. Answers the item, or none for a separator.
-    std::shared_ptr<BaseMonitoring> Add(int kind, bool paused);
+    /// Appends an item of the kind or a separator; the new item is not
+    /// started. Answers the item, or none for a separator.
+    std::shared_ptr<BaseMonitoring> Add(ItemKind kind, bool paused);
     /// Stops and removes the entry at index.
     void Delete(int index);
     bool Move(int from, int to);
@@ -45,6 +45,12 @@ public:
 
     void SetAllPaused(bool paused);
     bool AllPaused() const { return m_allPaused; }
+
+    /// The cache directory of directory items that name none (the program's
+    /// option); empty means the user's cache directory.
+    void SetDefaultCacheDirectory(std::string directory) {
+        m_cacheDirectory = std::move(directory);
+    }
 
     /// Observer handed to every item created from now on.
     void SetObserver(ItemObserver* observer) { m_observer = observer; }
@@ -58,20 +64,22 @@ private:
     std::vector<std::shared_ptr<BaseMonitoring>> m_entries;  // none = separator
     bool m_allPaused = false;
     ItemObserver* m_observer = nullptr;
+    std::string m_cacheDirectory;
 };
 
 /// Called for every complete block of a configuration text with its
 /// "IsDirectory" and "Paused" values and its lines.
 using ConfigurationBlockVisitor =
-    std::function<void(int kind, bool paused, const std::vector<std::string>& lines)>;
+    std::function<void(ItemKind kind, bool paused, const std::vector<std::string>& lines)>;
 
 /// Splits a configuration text into blocks: comment and empty lines are
 /// skipped, "EOF" ends a block, lines over 8192 characters are read as
 /// several lines, and lines after the last "EOF" are dropped.
 void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVisitor& visit);
 
-/// Creates an item of kind 0 or 1; other kinds give none. Directory items
-/// come from the directory monitor when it is linked in.
-std::shared_ptr<BaseMonitoring> CreateItem(int kind, bool paused);
+/// Creates an item of the kind; a separator gives none. Directory items get
+/// the default cache directory (empty: the user's cache directory).
+std::shared_ptr<BaseMonitoring> CreateItem(ItemKind kind, bool paused,
+                                           const std::string& defaultCacheDirectory = {});
 
 }  // namespace quorvel

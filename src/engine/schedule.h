@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/date_time.h"
+#include "core/date_time.h"
 
 namespace quorvel {
 

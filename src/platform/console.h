@@ -2,8 +2,16 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace quorvel::platform {
+
+/// The descriptor of standard output.
+int StandardOutputFd();
+
+/// Writes all of text to the descriptor, going on after interrupted or
+/// partial writes; false when the descriptor refused it.
+bool WriteWhole(int fd, std::string_view text);
 
 /// True when standard input is a terminal.
 bool StdinIsTerminal();

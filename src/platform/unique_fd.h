@@ -25,6 +25,9 @@ public:
     bool Valid() const { return m_fd >= 0; }
     explicit operator bool() const { return Valid(); }
 
+    /// Gives up ownership: answers the descriptor, which the caller must close.
+    [[nodiscard]] int Release() { return std::exchange(m_fd, -1); }
+
     /// Closes the held descriptor and takes fd instead.
     void Reset(int fd = -1);
 

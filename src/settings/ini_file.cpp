@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/text_util.h"
+#include "core/text_util.h"
 #include "platform/file_system.h"
 
 namespace quorvel {
@@ -124,18 +124,11 @@ std::string FromUtf16(std::string_view bytes, bool bigEndian) {
     return out;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+// The characters trimmed around names and values.
+constexpr std::string_view kBlanks = " \t\r\v\f";
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
+    return TrimChars(s, kBlanks);
 }
 
 // The value as the profile reader answers it: one pair of enclosing quotes

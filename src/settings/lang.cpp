@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/text_util.h"
+#include "core/text_util.h"
 #include "platform/paths.h"
 #include "settings/adv_string_list.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/param.h"
+#include "core/param.h"
 #include "settings/registry_store.h"
 
 namespace quorvel {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/text_util.h"
+#include "core/text_util.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 
@@ -13,18 +13,15 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// The characters trimmed around names and values.
+constexpr std::string_view kBlanks = " \t\r";
+
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+    return IsOneOf(c, kBlanks);
 }
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
+    return TrimChars(s, kBlanks);
 }
 
 int HexDigit(char c) {

@@ -113,39 +113,39 @@ TEST(CreateActionTest, MakesEachKindWithItsCaption) {
     const char* captions[] = {"Create filelist", "Execute program", "Popup window",
                               "Play sound",      "File operation",  "Terminate Program"};
     for (int kind = 0; kind <= 5; ++kind) {
-        auto action = CreateAction(kind);
+        auto action = CreateAction(static_cast<ActionKind>(kind));
         ASSERT_TRUE(action) << kind;
         EXPECT_EQ(static_cast<int>(action->Kind()), kind);
         EXPECT_EQ(action->KindCaption(), captions[kind]);
-        EXPECT_EQ(ActionKindCaption(kind), captions[kind]);
+        EXPECT_EQ(ActionKindCaption(static_cast<ActionKind>(kind)), captions[kind]);
         EXPECT_TRUE(action->Enabled());
         EXPECT_EQ(action->DelayBefore(), 0);
         EXPECT_EQ(action->Comment(), "");
     }
-    EXPECT_TRUE(dynamic_cast<ListAction*>(CreateAction(0).get()));
-    EXPECT_TRUE(dynamic_cast<ExecAction*>(CreateAction(1).get()));
-    EXPECT_TRUE(dynamic_cast<PopupAction*>(CreateAction(2).get()));
-    EXPECT_TRUE(dynamic_cast<SoundAction*>(CreateAction(3).get()));
-    EXPECT_TRUE(dynamic_cast<FileOpAction*>(CreateAction(4).get()));
-    EXPECT_TRUE(dynamic_cast<KillAction*>(CreateAction(5).get()));
+    EXPECT_TRUE(dynamic_cast<ListAction*>(CreateAction(ActionKind(0)).get()));
+    EXPECT_TRUE(dynamic_cast<ExecAction*>(CreateAction(ActionKind(1)).get()));
+    EXPECT_TRUE(dynamic_cast<PopupAction*>(CreateAction(ActionKind(2)).get()));
+    EXPECT_TRUE(dynamic_cast<SoundAction*>(CreateAction(ActionKind(3)).get()));
+    EXPECT_TRUE(dynamic_cast<FileOpAction*>(CreateAction(ActionKind(4)).get()));
+    EXPECT_TRUE(dynamic_cast<KillAction*>(CreateAction(ActionKind(5)).get()));
 }
 
 TEST(CreateActionTest, NothingOutsideTheKinds) {
-    EXPECT_FALSE(CreateAction(-1));
-    EXPECT_FALSE(CreateAction(6));
-    EXPECT_FALSE(CreateAction(1000));
-    EXPECT_EQ(ActionKindCaption(6), "");
+    EXPECT_FALSE(CreateAction(static_cast<ActionKind>(-1)));
+    EXPECT_FALSE(CreateAction(ActionKind(6)));
+    EXPECT_FALSE(CreateAction(ActionKind(1000)));
+    EXPECT_EQ(ActionKindCaption(static_cast<ActionKind>(6)), "");
 }
 
 TEST(CreateActionTest, CaptionFollowsTheLanguageAtConstruction) {
-    auto before = CreateAction(0);
+    auto before = CreateAction(ActionKind(0));
     auto texts = Strings().Texts();
     texts[lngCreateList] = "Dateiliste anlegen";
     Strings().SetTexts(texts);
-    auto after = CreateAction(0);
+    auto after = CreateAction(ActionKind(0));
     ActionList copies;
     ActionList source;
-    source.push_back(CreateAction(0));
+    source.push_back(CreateAction(ActionKind(0)));
     CopyActionList(copies, source);
     Strings().Reset();
 
@@ -173,7 +173,8 @@ TEST(ActionParamsTest, DefaultsInWritingOrder) {
          "ActComment=", "killTitleMask=", "killCloseAll=0", "killForcedKill=0"},
     };
     for (int kind = 0; kind <= 5; ++kind) {
-        EXPECT_EQ(Lines(Written(*CreateAction(kind))), expected[kind]) << kind;
+        EXPECT_EQ(Lines(Written(*CreateAction(static_cast<ActionKind>(kind)))), expected[kind])
+            << kind;
     }
 }
 
@@ -212,7 +213,7 @@ std::string OtherValue(const std::string& key) {
 
 TEST(ActionParamsTest, WriteThenReadReproducesEveryKind) {
     for (int kind = 0; kind <= 5; ++kind) {
-        auto original = CreateAction(kind);
+        auto original = CreateAction(static_cast<ActionKind>(kind));
         const std::string defaults = Written(*original);
         original->Params().ParseLine("Enabled=0");
         for (const std::string& key : Keys(*original)) {
@@ -233,7 +234,7 @@ TEST(ActionParamsTest, WriteThenReadReproducesEveryKind) {
         std::unique_ptr<Action> read;
         for (const std::string& line : Lines(text)) {
             if (line.rfind("Action=", 0) == 0) {
-                read = CreateAction(std::stoi(line.substr(7)));
+                read = CreateAction(static_cast<ActionKind>(std::stoi(line.substr(7))));
                 continue;
             }
             ASSERT_TRUE(read);
@@ -247,7 +248,7 @@ TEST(ActionParamsTest, WriteThenReadReproducesEveryKind) {
 }
 
 TEST(ActionParamsTest, OutOfRangeValuesFallToTheMinimum) {
-    auto exec = CreateAction(1);
+    auto exec = CreateAction(ActionKind(1));
     auto& params = exec->Params();
     params.ParseLine("DelayBefore=-5");
     params.ParseLine("Show=4");
@@ -261,29 +262,29 @@ TEST(ActionParamsTest, OutOfRangeValuesFallToTheMinimum) {
     params.ParseLine("Action=9");
     EXPECT_EQ(static_cast<int>(exec->Kind()), 0);
 
-    auto sound = CreateAction(3);
+    auto sound = CreateAction(ActionKind(3));
     sound->Params().ParseLine("SndPeriod=50");
     EXPECT_EQ(static_cast<SoundAction&>(*sound).SndPeriod(), 100);
 }
 
 TEST(ActionParamsTest, DescribeUsesTheRawTexts) {
-    auto list = CreateAction(0);
+    auto list = CreateAction(ActionKind(0));
     EXPECT_EQ(list->Describe(), "list.txt: %File");
-    auto exec = CreateAction(1);
+    auto exec = CreateAction(ActionKind(1));
     exec->Params().ParseLine("Command=/bin/tool");
     exec->Params().ParseLine("Params=\"%File\"");
     EXPECT_EQ(exec->Describe(), "/bin/tool \"%File\"");
-    auto popup = CreateAction(2);
+    auto popup = CreateAction(ActionKind(2));
     popup->Params().ParseLine("Message=hello %Name");
     EXPECT_EQ(popup->Describe(), "hello %Name");
-    auto sound = CreateAction(3);
+    auto sound = CreateAction(ActionKind(3));
     sound->Params().ParseLine("WaveFile=%File");
     EXPECT_EQ(sound->Describe(), "%File");
-    auto kill = CreateAction(5);
+    auto kill = CreateAction(ActionKind(5));
     kill->Params().ParseLine("killTitleMask=*vi*");
     EXPECT_EQ(kill->Describe(), "*vi*");
 
-    auto op = CreateAction(4);
+    auto op = CreateAction(ActionKind(4));
     op->Params().ParseLine("OpSource=a");
     op->Params().ParseLine("OpDestination=b");
     const char* expected[] = {"Copy: a b", "Move: a b", "Rename: a b", "Delete: a "};
@@ -302,8 +303,8 @@ TEST(CopyActionListTest, ReplacesTheDestinationWithEqualCopies) {
     destination.push_back(std::make_unique<ProbeAction>(log, "old2"));
 
     ActionList source;
-    source.push_back(CreateAction(3));
-    source.push_back(CreateAction(1));
+    source.push_back(CreateAction(ActionKind(3)));
+    source.push_back(CreateAction(ActionKind(1)));
     source[0]->Params().ParseLine("WaveFile=bell.wav");
     source[0]->Params().ParseLine("Enabled=0");
     source[1]->Params().ParseLine("Command=/bin/true");
@@ -330,7 +331,7 @@ protected:
     /// A list action that writes into the temporary directory and deletes
     /// its file after the chain.
     std::unique_ptr<Action> DeletingList(const std::string& name) {
-        auto list = CreateAction(0);
+        auto list = CreateAction(ActionKind(0));
         list->Params().ParseLine("ListName=" + (m_dir / name));
         list->Params().ParseLine("ListDelete=1");
         return list;
@@ -455,9 +456,9 @@ TEST_F(RunActionsTest, DisabledListActionDeletesNothing) {
 
 TEST(StopSoundsTest, RaisesTheFlagOfEnabledSoundsOnly) {
     ActionList actions;
-    actions.push_back(CreateAction(3));
-    actions.push_back(CreateAction(3));
-    actions.push_back(CreateAction(1));
+    actions.push_back(CreateAction(ActionKind(3)));
+    actions.push_back(CreateAction(ActionKind(3)));
+    actions.push_back(CreateAction(ActionKind(1)));
     actions[1]->Params().ParseLine("Enabled=0");
     StopSounds(actions);
     EXPECT_TRUE(static_cast<SoundAction&>(*actions[0]).StopRequested());

@@ -11,31 +11,21 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import quorvel_test  # noqa: E402
+from quorvel_test import wait_for  # noqa: E402
+
 PROGRAM = None
 DEADLINE = 30.0
 
-BANNER_PREFIX = "Quorvel 1.4.2 [console version], "
-
-
-def wait_for(condition, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
+BANNER_PREFIX = f"Quorvel {quorvel_test.VERSION} [console version], "
 
 
 class ProgramCase(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
-        self.env = dict(os.environ)
-        # Options, languages and default paths come from a home of our own.
-        self.env["HOME"] = self.dir
-        self.env["XDG_CONFIG_HOME"] = os.path.join(self.dir, "config")
-        self.env["XDG_CACHE_HOME"] = os.path.join(self.dir, "cache")
-        self.env.pop("NOTIFY_SOCKET", None)
+        self.env = quorvel_test.home_environment(self.dir)
 
     def tearDown(self):
         self.tmp.cleanup()
@@ -415,5 +405,5 @@ class TerminalTest(ProgramCase):
 
 
 if __name__ == "__main__":
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    PROGRAM = quorvel_test.take_program_argument()
     unittest.main(verbosity=2)

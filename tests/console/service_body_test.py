@@ -12,19 +12,14 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import quorvel_test  # noqa: E402
+from quorvel_test import wait_for  # noqa: E402
+
 PROGRAM = None
 DEADLINE = 30.0
 # Items tick every second; a paused item is watched for this many ticks.
 PAUSE_WATCH = 3.0
-
-
-def wait_for(condition, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
 
 
 class ServiceBodyTest(unittest.TestCase):
@@ -188,5 +183,5 @@ class AbstractSocketServiceBodyTest(ServiceBodyTest):
 
 
 if __name__ == "__main__":
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    PROGRAM = quorvel_test.take_program_argument()
     unittest.main(verbosity=2)

@@ -9,6 +9,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import quorvel_test  # noqa: E402
+
 PROGRAM = None
 
 # A plain shell script, so an unprivileged user can run it too. Each call is
@@ -75,7 +78,8 @@ class ServiceCommandsTest(unittest.TestCase):
                            capture_output=True, text=True, env=env, cwd=self.dir, timeout=120)
         # The command's message follows the banner and its empty line.
         head, _, rest = r.stdout.partition("\n\n")
-        self.assertTrue(head.startswith("Quorvel 1.4.2 [console version], "), r.stdout)
+        self.assertTrue(head.startswith(f"Quorvel {quorvel_test.VERSION} [console version], "),
+                        r.stdout)
         return r.returncode, rest
 
     def calls(self):
@@ -202,5 +206,5 @@ class UserServiceCommandsTest(ServiceCommandsTest):
 
 
 if __name__ == "__main__":
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    PROGRAM = quorvel_test.take_program_argument()
     unittest.main(verbosity=2)

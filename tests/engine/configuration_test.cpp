@@ -113,11 +113,12 @@ TEST(ConfigurationTest, GarbageNeverCrashesAndFallsBackToDefaults) {
     }
     MonitorProcess list;
     list.LoadText(garbage);
-    list.LoadText(";;;\nPaused=1\nIsDirectory=7\nInterval=-3\nDays=101\nMonthDays=x-40\n"
-                  "ExcludedDates=32.13.2020\nTimeInterval=99:99:99 - 1\nWorkHours=1\nEOF\n");
+    list.LoadText(
+        ";;;\nPaused=1\nIsDirectory=7\nInterval=-3\nDays=101\nMonthDays=x-40\n"
+        "ExcludedDates=32.13.2020\nTimeInterval=99:99:99 - 1\nWorkHours=1\nEOF\n");
     auto item = list.Get(list.Count() - 1);
     ASSERT_TRUE(item);
-    EXPECT_EQ(item->Kind(), 0);
+    EXPECT_EQ(item->Kind(), ItemKind::File);
     EXPECT_EQ(item->Interval(), 1);
     std::string out;
     item->WriteSettings(out);
@@ -160,7 +161,7 @@ TEST_F(ConfigurationFileTest, AFailedSaveKeepsTheOldFileAndAnswersFalse) {
 TEST(MonitorProcessTest, DeleteMoveAndIds) {
     MonitorProcess list;
     for (int i = 0; i < 3; ++i) {
-        list.Add(0, true);
+        list.Add(ItemKind::File, true);
     }
     auto second = list.Get(1);
     auto third = list.Get(2);
@@ -169,7 +170,7 @@ TEST(MonitorProcessTest, DeleteMoveAndIds) {
     EXPECT_EQ(third->Id(), 1);
     list.Delete(5);
     EXPECT_EQ(list.Count(), 2);
-    list.Add(2, false);
+    list.Add(ItemKind::Separator, false);
     EXPECT_TRUE(list.Move(0, 2));
     EXPECT_EQ(list.Get(2), second);
     EXPECT_EQ(second->Id(), 2);
@@ -181,8 +182,9 @@ TEST(MonitorProcessTest, DeleteMoveAndIds) {
 
 TEST(MonitorProcessTest, AllPausedLeavesIndividuallyPausedItemsAlone) {
     MonitorProcess list;
-    list.LoadText(";;;\nPaused=1\nInterval=3600\nFileName=/nonexistent/a\nEOF\n"
-                  ";;;\nPaused=0\nInterval=3600\nFileName=/nonexistent/b\nEOF\n");
+    list.LoadText(
+        ";;;\nPaused=1\nInterval=3600\nFileName=/nonexistent/a\nEOF\n"
+        ";;;\nPaused=0\nInterval=3600\nFileName=/nonexistent/b\nEOF\n");
     auto paused = list.Get(0);
     auto running = list.Get(1);
     ASSERT_TRUE(test::WaitFor([&] { return running->CheckCount() >= 1; }));

@@ -23,17 +23,12 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import quorvel_test  # noqa: E402
+from quorvel_test import wait_for  # noqa: E402
+
 PROGRAM = None
-DEADLINE = 60.0  # generous: sanitizer builds on a busy machine are slow
-
-
-def wait_for(condition, deadline=DEADLINE):
-    end = time.monotonic() + deadline
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
+DEADLINE = quorvel_test.DEADLINE = 60.0  # generous: sanitizer builds on a busy machine are slow
 
 
 def parse_cache(path):
@@ -146,11 +141,7 @@ class FaultCase(unittest.TestCase):
         self.dir = self.tmp
         self.programs = []
         self.mounts = []
-        self.env = dict(os.environ)
-        self.env["HOME"] = self.dir
-        self.env["XDG_CONFIG_HOME"] = os.path.join(self.dir, "config")
-        self.env["XDG_CACHE_HOME"] = os.path.join(self.dir, "xdgcache")
-        self.env.pop("NOTIFY_SOCKET", None)
+        self.env = quorvel_test.home_environment(self.dir, cache="xdgcache")
         # Leak reports of a sanitizer build would need ptrace, refused after
         # setpriv; everything else is still checked.
         self.env["ASAN_OPTIONS"] = self.env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
@@ -413,5 +404,5 @@ if __name__ == "__main__":
     if len(sys.argv) < 2:
         print(__doc__)
         sys.exit(2)
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    PROGRAM = quorvel_test.take_program_argument()
     unittest.main(verbosity=2)

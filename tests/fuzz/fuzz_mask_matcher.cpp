@@ -11,12 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/check_dir_thread.h"
-#include "engine/mask_matcher.h"
+#include "core/mask_matcher.h"
+#include "core/mask_list.h"
 
 namespace {
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char Fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 struct RefToken {
     enum Kind { Literal, Any, Star, Set } kind = Literal;
@@ -118,7 +120,8 @@ bool Reference(std::string_view mask, std::string_view target) {
 }
 
 bool Ascii(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace

@@ -52,6 +52,25 @@ void OnFatalSignal(int sig, siginfo_t* info, void*) {
 
 }  // namespace
 
+int StandardOutputFd() {
+    return STDOUT_FILENO;
+}
+
+bool WriteWhole(int fd, std::string_view text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool StdinIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }

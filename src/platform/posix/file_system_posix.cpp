@@ -4,14 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <random>
 #include <unordered_set>
 
 #include "platform/file_system.h"
+#include "platform/posix/dir_handle.h"
 #include "platform/unique_fd.h"
 
 namespace quorvel::platform {
@@ -31,23 +32,6 @@ FileInfo InfoFrom(const struct stat& st) {
     return info;
 }
 
-// Owns a DIR* and closes it.
-class DirHandle {
-public:
-    explicit DirHandle(DIR* dir) : m_dir(dir) {}
-    DirHandle(const DirHandle&) = delete;
-    DirHandle& operator=(const DirHandle&) = delete;
-    ~DirHandle() {
-        if (m_dir != nullptr) {
-            closedir(m_dir);
-        }
-    }
-    DIR* Get() const { return m_dir; }
-
-private:
-    DIR* m_dir;
-};
-
 }  // namespace
 
 std::optional<FileInfo> Stat(const std::string& path) {
@@ -63,22 +47,17 @@ std::optional<FileInfo> Stat(const std::string& path) {
 
 bool ListDirectory(const std::string& directory,
                    const std::function<bool(const DirectoryEntry&)>& visit) {
-    UniqueFd fd(::open(directory.empty() ? "." : directory.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
         return false;
     }
-    int dirFd = ::dup(fd.Get());
-    if (dirFd < 0) {
-        return false;
-    }
-    DirHandle dir(::fdopendir(dirFd));
-    if (dir.Get() == nullptr) {
-        ::close(dirFd);
+    DirHandle dir = DirHandle::Adopt(UniqueFd(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0)));
+    if (!dir) {
         return false;
     }
     DirectoryEntry entry;
-    while (dirent* d = ::readdir(dir.Get())) {
+    while (dirent* d = dir.Next()) {
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) {
             continue;
         }
@@ -102,21 +81,21 @@ bool ListDirectory(const std::string& directory,
 OpenWriters OpenWriters::Capture() {
     auto keys = std::make_shared<std::unordered_set<Key, KeyHash>>();
     const pid_t self = ::getpid();
-    DirHandle proc(::opendir("/proc"));
-    if (proc.Get() != nullptr) {
+    DirHandle proc = DirHandle::Open("/proc");
+    if (proc) {
         std::string base;
-        while (dirent* p = ::readdir(proc.Get())) {
+        while (dirent* p = proc.Next()) {
             char* end = nullptr;
             long pid = std::strtol(p->d_name, &end, 10);
             if (end == p->d_name || *end != '\0' || pid == self) {
                 continue;
             }
             base = std::string("/proc/") + p->d_name;
-            DirHandle fds(::opendir((base + "/fd").c_str()));
-            if (fds.Get() == nullptr) {
+            DirHandle fds = DirHandle::Open(base + "/fd");
+            if (!fds) {
                 continue;
             }
-            while (dirent* f = ::readdir(fds.Get())) {
+            while (dirent* f = fds.Next()) {
                 if (f->d_name[0] == '.') {
                     continue;
                 }
@@ -157,7 +136,9 @@ bool OpenWriters::Contains(std::uint64_t device, std::uint64_t inode) const {
     return m_keys && m_keys->count({device, inode}) != 0;
 }
 
-bool OpenWriters::Empty() const { return !m_keys || m_keys->empty(); }
+bool OpenWriters::Empty() const {
+    return !m_keys || m_keys->empty();
+}
 
 bool HasConflictingLock(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -210,7 +191,9 @@ bool CreateDirectories(const std::string& path, unsigned mode) {
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));

@@ -18,6 +18,7 @@
 #include <unordered_set>
 
 #include "platform/paths.h"
+#include "platform/posix/pid_fd.h"
 #include "platform/process.h"
 
 namespace quorvel::platform {
@@ -25,20 +26,6 @@ namespace quorvel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-/// A process descriptor for pid, or an invalid one where the kernel has none.
-UniqueFd OpenPidFd(int pid) {
-#ifdef SYS_pidfd_open
-    // Process descriptors are always close-on-exec.
-    long fd = ::syscall(SYS_pidfd_open, pid, 0);
-    if (fd >= 0) {
-        return UniqueFd(static_cast<int>(fd));
-    }
-#else
-    (void)pid;
-#endif
-    return UniqueFd();
-}
 
 /// Collects pid without blocking. True when it has ended (or is no longer
 /// ours to collect, which happens when SIGCHLD is ignored).

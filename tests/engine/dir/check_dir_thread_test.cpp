@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -45,7 +45,9 @@ TEST_F(DirMonitorTest, SettingsComeInTheirOrderWithTheirDefaults) {
     item->WriteSettings(out);
     const std::string expected =
         "CacheID=\nRealTime=0\nRealTimeInterval=0\nCacheData=0\nCheckExistingOnly=0\n"
-        "CacheDirectory=" + item->CacheDirectory() + "\nMask=*\nExcludeMask=\nDirMask=*\n"
+        "CacheDirectory=" +
+        item->CacheDirectory() +
+        "\nMask=*\nExcludeMask=\nDirMask=*\n"
         "ExclDirMask=\nFullPathMask=0\nDirMonitoring=0\nSubdir=0\nCountHidden=1\nInverse=0\n"
         "Conditions=1100\nStorePrevInfo=0\nConditionType=0\nOlderInterval=3600\n"
         "IgnoreAdded=1\nIgnoreOpened=0\nBreak=0\n";
@@ -61,7 +63,7 @@ TEST_F(DirMonitorTest, SettingsComeInTheirOrderWithTheirDefaults) {
     EXPECT_NE(again.find("Conditions=1000\n"), std::string::npos);
     EXPECT_NE(again.find("CacheID=" + item->CacheId() + "\n"), std::string::npos);
     // The owner makes directory items for kind 1.
-    auto made = CreateItem(1, true);
+    auto made = CreateItem(ItemKind::Directory, true);
     ASSERT_TRUE(made);
     EXPECT_NE(dynamic_cast<CheckDirThread*>(made.get()), nullptr);
 }
@@ -134,8 +136,8 @@ TEST_F(DirMonitorTest, InverseHoldsWhenNothingWasAddedOrChangedButNeverOnABaseli
 
 TEST_F(DirMonitorTest, MasksSplitAtSemicolonsAndLineBreaksAndKeepTheirBlanks) {
     ::setenv("QUORVEL_DIR_TEST_MASK", "*.LOG", 1);
-    DirItem item({Watched(), "Mask=*.txt; b*;%Environment=\"QUORVEL_DIR_TEST_MASK\"",
-                  "ExcludeMask=skip*"});
+    DirItem item(
+        {Watched(), "Mask=*.txt; b*;%Environment=\"QUORVEL_DIR_TEST_MASK\"", "ExcludeMask=skip*"});
     item.WaitFirstCheck();
     for (const char* name : {"a.txt", "a.log", "b.dat", " b.dat", "skip.txt", "c.TXT", "d.doc"}) {
         m_dir.Write(name, "x");
@@ -184,8 +186,7 @@ TEST_F(DirMonitorTest, HiddenEntriesAreSkippedWhenNotCounted) {
 }
 
 TEST_F(DirMonitorTest, FullPathMasksSeeTheWholePath) {
-    DirItem item({Watched(), "Subdir=1", "FullPathMask=1", "Mask=f*;*/in/*",
-                  "ExclDirMask=*/skip"});
+    DirItem item({Watched(), "Subdir=1", "FullPathMask=1", "Mask=f*;*/in/*", "ExclDirMask=*/skip"});
     item.WaitFirstCheck();
     m_dir.Write("f1", "1");  // "f*" never matches a full path
     m_dir.Write("in/f2", "1");
@@ -237,8 +238,8 @@ TEST_F(DirMonitorTest, AgeModeReportsOldFilesAndCountsNewOnesFromTheirFirstSight
     auto run = item.Check();
     EXPECT_THAT(Files(run), ElementsAre("ancient:4"));
     // Once it has been present longer than the limit, it is old as well.
-    ASSERT_TRUE(test::WaitFor(
-        [&] { return (DateTime::Now().Days() - seen.Days()) * 86400.0 > 2.5; }));
+    ASSERT_TRUE(
+        test::WaitFor([&] { return (DateTime::Now().Days() - seen.Days()) * 86400.0 > 2.5; }));
     run = item.Check();
     EXPECT_THAT(Files(run), UnorderedElementsAre("ancient:4", "copied:4", "fresh:4"));
     ASSERT_TRUE(run);
@@ -369,8 +370,8 @@ TEST_F(DirMonitorTest, GitCheckoutsShowAsChanges) {
     const std::string repo = m_dir / "repo";
     fs::create_directory(repo);
     auto git = [&](std::vector<std::string> args) {
-        std::vector<std::string> argv = {"git", "-c", "user.name=t", "-c", "user.email=t@t",
-                                         "-c", "init.defaultBranch=main"};
+        std::vector<std::string> argv = {
+            "git", "-c", "user.name=t", "-c", "user.email=t@t", "-c", "init.defaultBranch=main"};
         argv.insert(argv.end(), args.begin(), args.end());
         Tool(argv, repo);
     };
@@ -384,8 +385,8 @@ TEST_F(DirMonitorTest, GitCheckoutsShowAsChanges) {
     git({"add", "a.txt", "b.txt"});
     git({"commit", "-q", "-m", "two"});
 
-    DirItem item({"FileName=" + repo, "Subdir=1", "ExclDirMask=.git", "Conditions=0001",
-                  "StorePrevInfo=1"});
+    DirItem item(
+        {"FileName=" + repo, "Subdir=1", "ExclDirMask=.git", "Conditions=0001", "StorePrevInfo=1"});
     item.WaitFirstCheck();
     git({"checkout", "-q", "main"});
     auto run = item.Check();
@@ -402,9 +403,9 @@ TEST_F(DirMonitorTest, TheCacheReportsWhatChangedWhileTheItemWasNotRunning) {
     m_dir.Write("w/stays", "1");
     m_dir.Write("w/changes", "1");
     m_dir.Write("w/goes", "1");
-    const std::vector<std::string> settings = {"FileName=" + w, "CacheData=1", "CacheID=ITEM0001",
-                                               "CacheDirectory=" + cache, "Conditions=0001",
-                                               "StorePrevInfo=1"};
+    const std::vector<std::string> settings = {"FileName=" + w,    "CacheData=1",
+                                               "CacheID=ITEM0001", "CacheDirectory=" + cache,
+                                               "Conditions=0001",  "StorePrevInfo=1"};
     {
         DirItem item(settings);
         item.WaitFirstCheck();
@@ -455,8 +456,8 @@ TEST_F(DirMonitorTest, ADamagedCacheMakesTheFirstCheckABaseline) {
     fs::create_directory(cache);
     m_dir.Write("w/a", "1");
     std::ofstream(cache + "/BAD.DAT") << std::string("\x05\x00\x00\x00garbage", 11);
-    DirItem item({"FileName=" + (m_dir / "w"), "CacheData=1", "CacheID=BAD",
-                  "CacheDirectory=" + cache});
+    DirItem item(
+        {"FileName=" + (m_dir / "w"), "CacheData=1", "CacheID=BAD", "CacheDirectory=" + cache});
     item.WaitFirstCheck();
     EXPECT_EQ(item.Runs(), 0u);
     // The check replaced the damaged file with a good one.
@@ -472,9 +473,9 @@ TEST_F(DirMonitorTest, TwoItemsSharingOneCacheFileNeverLeaveItDamaged) {
         m_dir.Write("w2/g" + std::to_string(i), "1");
     }
     auto settings = [&](const std::string& dir) {
-        return std::vector<std::string>{"FileName=" + (m_dir / dir), "CacheData=1",
-                                        "CacheID=SHARED", "CacheDirectory=" + cache,
-                                        "StorePrevInfo=1", "Conditions=0001"};
+        return std::vector<std::string>{
+            "FileName=" + (m_dir / dir), "CacheData=1",     "CacheID=SHARED",
+            "CacheDirectory=" + cache,   "StorePrevInfo=1", "Conditions=0001"};
     };
     DirItem one(settings("w1"));
     DirItem two(settings("w2"));

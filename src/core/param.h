@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+/// A typed setting that reads and writes itself as "key=value" lines.
+class Param {
+public:
+    explicit Param(std::string key) : m_key(std::move(key)) {}
+    virtual ~Param() = default;
+    Param(const Param&) = delete;
+    Param& operator=(const Param&) = delete;
+
+    const std::string& Key() const { return m_key; }
+
+    /// Takes the line when it starts with the key and "=" (any letter case);
+    /// the rest, less one final line feed, goes to SetFromString.
+    virtual bool ParseLine(std::string_view line);
+    virtual void SetFromString(std::string_view text) = 0;
+    /// Copies the value of a parameter of the same class.
+    virtual void Assign(const Param& other) = 0;
+    /// Appends the parameter's line(s), each ended by the platform's line ending.
+    virtual void Write(std::string& out) const = 0;
+    virtual void Reset() = 0;
+
+private:
+    std::string m_key;
+};
+
+class IntParam : public Param {
+public:
+    IntParam(std::string key, std::int32_t defaultValue, std::int32_t minimum,
+             std::int32_t maximum);
+
+    std::int32_t Value() const { return m_value; }
+    /// Values outside the range become the minimum.
+    void SetValue(long long value);
+    std::int32_t Minimum() const { return m_min; }
+    std::int32_t Maximum() const { return m_max; }
+    std::int32_t Default() const { return m_default; }
+
+    void SetFromString(std::string_view text) override;
+    void Assign(const Param& other) override;
+    void Write(std::string& out) const override;
+    void Reset() override { m_value = m_default; }
+
+private:
+    std::int32_t m_value;
+    std::int32_t m_min;
+    std::int32_t m_max;
+    std::int32_t m_default;
+};
+
+class BoolParam : public Param {
+public:
+    BoolParam(std::string key, bool defaultValue);
+
+    bool Value() const { return m_value; }
+    void SetValue(bool value) { m_value = value; }
+    bool Default() const { return m_default; }
+
+    /// True for exactly "1" or "true" in any letter case.
+    void SetFromString(std::string_view text) override;
+    void Assign(const Param& other) override;
+    void Write(std::string& out) const override;
+    void Reset() override { m_value = m_default; }
+
+private:
+    bool m_value;
+    bool m_default;
+};
+
+class StringParam : public Param {
+public:
+    /// lengthLimit > 0: shorter values are padded to exactly that length with
+    /// characters that are never "1".
+    StringParam(std::string key, std::string defaultValue, std::int32_t lengthLimit = 0);
+
+    const std::string& Value() const { return m_value; }
+    const std::string& Default() const { return m_default; }
+
+    void SetFromString(std::string_view text) override;
+    void Assign(const Param& other) override;
+    void Write(std::string& out) const override;
+    void Reset() override { m_value = m_default; }
+
+private:
+    std::string m_value;
+    std::string m_default;
+    std::int32_t m_limit;
+};
+
+class StringListParam : public Param {
+public:
+    explicit StringListParam(std::string key);
+
+    const std::vector<std::string>& Values() const { return m_values; }
+    std::vector<std::string>& MutableValues() { return m_values; }
+
+    /// Appends the text as a new entry: a repeated key builds the list.
+    void SetFromString(std::string_view text) override;
+    void Assign(const Param& other) override;
+    void Write(std::string& out) const override;
+    void Reset() override { m_values.clear(); }
+
+private:
+    std::vector<std::string> m_values;
+};
+
+/// An ordered list that owns parameters; the order is the writing order.
+class ParamList {
+public:
+    template <typename T, typename... Args>
+    T& Add(Args&&... args) {
+        auto p = std::make_unique<T>(std::forward<Args>(args)...);
+        T& ref = *p;
+        m_params.push_back(std::move(p));
+        return ref;
+    }
+
+    /// Offers the line to each parameter in order; true when one took it.
+    bool ParseLine(std::string_view line);
+    void Write(std::string& out) const;
+    void ResetAll();
+    /// Copies values position by position from a list of the same shape.
+    void AssignFrom(const ParamList& other);
+
+    std::size_t Size() const { return m_params.size(); }
+    Param& At(std::size_t i) { return *m_params[i]; }
+    const Param& At(std::size_t i) const { return *m_params[i]; }
+    Param* Find(std::string_view key) const;
+
+private:
+    std::vector<std::unique_ptr<Param>> m_params;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+char ToLowerAscii(char c);
+std::string ToLowerAscii(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
+/// Blanks (space, tab) removed at both ends.
+std::string_view TrimBlanks(std::string_view text);
+/// Every character of chars removed at both ends.
+std::string_view TrimChars(std::string_view text, std::string_view chars);
+/// True when c is one of chars.
+inline bool IsOneOf(char c, std::string_view chars) {
+    return chars.find(c) != std::string_view::npos;
+}
+
+/// Reads a decimal integer the way the C runtime's atoi does: leading blanks
+/// skipped, an optional sign, digits up to the first non-digit; no digits
+/// gives 0. Values beyond the 64-bit range saturate.
+long long ReadCInteger(std::string_view text);
+
+}  // namespace quorvel
