@@ -19,6 +19,7 @@
 #include "platform/service_manager.h"
 #include "platform/signals.h"
 #include "settings/adv_string_list.h"
+#include "settings/options.h"
 
 namespace quorvel {
 
@@ -43,6 +44,7 @@ public:
     bool Load(const std::string& path, const std::function<void(bool)>& report) {
         std::lock_guard lock(m_mutex);
         m_list = std::make_unique<MonitorProcess>();
+        m_list->SetDefaultCacheDirectory(Options::Instance().CacheDirectory());
         bool loaded = m_list->Load(path);
         report(loaded);
         return loaded;

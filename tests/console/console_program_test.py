@@ -202,6 +202,24 @@ class RunModeTest(ProgramCase):
         self.finish(p)
         self.assertEqual(p.returncode, 0)
 
+    def test_directory_items_cache_where_the_options_say(self):
+        # A directory item without its own "CacheDirectory" keeps its
+        # snapshot in the directory named by the program's options.
+        cache = os.path.join(self.dir, "opt cache")
+        os.makedirs(os.path.join(self.dir, "config", "quorvel"))
+        with open(os.path.join(self.dir, "config", "quorvel", "registry.ini"), "w") as f:
+            f.write(f"[Software\\Feldrane\\Quorvel]\nCacheDirectory=\"{cache}\"\n")
+        os.makedirs(os.path.join(self.dir, "watched"))
+        with open(os.path.join(self.dir, "dir.mon"), "w") as f:
+            f.write(";;;\nIsDirectory=1\nFileName=" + os.path.join(self.dir, "watched") +
+                    "\nInterval=1\nCacheID=OPTDIR01\nCacheData=1\nEOF\n")
+        p = self.start("dir.mon", stdin=subprocess.DEVNULL)
+        self.read_until_started(p)
+        self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(cache, "OPTDIR01.DAT"))))
+        p.send_signal(signal.SIGTERM)
+        self.finish(p)
+        self.assertEqual(p.returncode, 0)
+
     def test_pause_and_continue_signals(self):
         self.write_config()
         p = self.start("cfg.mon", stdin=subprocess.DEVNULL)
