@@ -11,8 +11,9 @@ enum class FileOpKind { Copy, Move, Rename, Delete };
 
 /// One copy, move, rename or delete over a list of paths.
 ///
-/// Sources may end in a wildcard component ("*", "?", "[...]"), which stands
-/// for the matching entries of that directory, hidden ones included.
+/// A source that exists as written is that entry. Any other source may end
+/// in a wildcard component ("*", "?", "[...]"), which stands for the
+/// matching entries of that directory, hidden ones included.
 /// Directories are copied, moved and deleted with everything in them.
 /// Copy and move put every source into the destination when it is an
 /// existing directory, when it ends with a separator, or when there is more

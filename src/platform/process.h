@@ -87,8 +87,11 @@ ChildProcess Spawn(const std::string& program, const std::vector<std::string>& a
 /// parameters split into words (SplitShellWords); an existing document or
 /// folder, or a URL, is opened with xdg-open (the parameters are then not
 /// used). Anything else starts nothing and answers an invalid handle.
+/// literal, when given, marks the characters of parameters that stand for
+/// themselves (SplitShellWords).
 ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
-                          std::string_view directory, ShowMode show);
+                          std::string_view directory, ShowMode show,
+                          const std::vector<bool>* literal = nullptr);
 
 /// Splits text into words as a POSIX shell does, and does nothing else: words
 /// are separated by blanks (space, tab, line feed); text between single
@@ -97,7 +100,13 @@ ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
 /// character literal (a backslash before a line feed removes both). Quotes
 /// make a word even when empty; an unclosed quote runs to the end. No
 /// globbing, no variable, command or arithmetic substitution.
-std::vector<std::string> SplitShellWords(std::string_view text);
+///
+/// literal, when given, holds one flag per byte of text: a flagged byte is
+/// plain text of the word it stands in, never a blank, quote or backslash
+/// with a meaning, so text put in by a macro can neither split a word nor
+/// join two.
+std::vector<std::string> SplitShellWords(std::string_view text,
+                                         const std::vector<bool>* literal = nullptr);
 
 /// Expands "$NAME" and "${NAME}" (NAME: letters, digits and "_", not
 /// starting with a digit) from the environment, an unset variable giving

@@ -104,6 +104,25 @@ TEST_F(FileOperationTest, WildcardsMatchTheLastComponentAndFilesOnlySkipsFolders
     EXPECT_TRUE(Run(Op(FileOpKind::Delete, {m_dir / "src/*.none"})));
 }
 
+TEST_F(FileOperationTest, ASourceThatExistsAsWrittenIsThatFileEvenWithWildcardCharacters) {
+    m_dir.Write("p/photo[12].jpg", "the one");
+    m_dir.Write("p/photo1.jpg", "1");
+    m_dir.Write("p/photo2.jpg", "2");
+    m_dir.Write("p/data[12].txt", "d");
+    m_dir.Write("p/data1.txt", "1");
+    ASSERT_TRUE(Run(Op(FileOpKind::Move, {m_dir / "p/photo[12].jpg"}, {m_dir / "out.jpg"})));
+    EXPECT_EQ(ReadFile(m_dir / "out.jpg"), "the one");
+    EXPECT_TRUE(fs::exists(m_dir / "p/photo1.jpg"));
+    EXPECT_TRUE(fs::exists(m_dir / "p/photo2.jpg"));
+    ASSERT_TRUE(Run(Op(FileOpKind::Delete, {m_dir / "p/data[12].txt"})));
+    EXPECT_FALSE(fs::exists(m_dir / "p/data[12].txt"));
+    EXPECT_TRUE(fs::exists(m_dir / "p/data1.txt"));
+    // Without a file of that name the source is a pattern.
+    ASSERT_TRUE(Run(Op(FileOpKind::Delete, {m_dir / "p/photo[12].jpg"})));
+    EXPECT_FALSE(fs::exists(m_dir / "p/photo1.jpg"));
+    EXPECT_FALSE(fs::exists(m_dir / "p/photo2.jpg"));
+}
+
 TEST_F(FileOperationTest, CopiesFolderTreesWithLinksAsLinks) {
     m_dir.Write("tree/a/b/deep.txt", "deep");
     m_dir.Write("tree/top.txt", "top");

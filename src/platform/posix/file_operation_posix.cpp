@@ -112,12 +112,13 @@ private:
         return false;
     }
 
-    // The entries a source stands for; a wildcard in the last component
-    // expands to the matching entries (sorted by name).
+    // The entries a source stands for. A source that exists as written is
+    // that entry, whatever its name holds; otherwise a wildcard in the last
+    // component expands to the matching entries (sorted by name).
     std::vector<fs::path> Expand(const std::string& source, bool& wildcard) {
         fs::path p = Absolute(source);
         std::string name = p.filename().string();
-        wildcard = HasWildcard(name);
+        wildcard = HasWildcard(name) && !LinkStat(p);
         if (!wildcard) {
             if (!LinkStat(p)) {
                 Fail("Cannot find \"" + p.string() + "\": " + ErrnoText(ENOENT));

@@ -407,7 +407,8 @@ ChildProcess Spawn(const std::string& program, const std::vector<std::string>& a
 }
 
 ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
-                          std::string_view directory, ShowMode show) {
+                          std::string_view directory, ShowMode show,
+                          const std::vector<bool>* literal) {
     const std::string cmd = ExpandEnvironmentReferences(command);
     if (cmd.empty()) {
         return {};
@@ -417,7 +418,7 @@ ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
     options.hidden = show == ShowMode::Hidden;
 
     if (auto program = FindExecutable(cmd, options.directory)) {
-        std::vector<std::string> argv = SplitShellWords(parameters);
+        std::vector<std::string> argv = SplitShellWords(parameters, literal);
         argv.insert(argv.begin(), cmd);
         return Spawn(*program, argv, options);
     }
@@ -439,15 +440,22 @@ ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
     return Spawn(*opener, {"xdg-open", target}, options);
 }
 
-std::vector<std::string> SplitShellWords(std::string_view text) {
+std::vector<std::string> SplitShellWords(std::string_view text, const std::vector<bool>* literal) {
     std::vector<std::string> words;
     std::string word;
     bool inWord = false;
     const std::size_t n = text.size();
+    auto plain = [&](std::size_t at) {
+        return literal != nullptr && at < literal->size() && (*literal)[at];
+    };
     std::size_t i = 0;
     while (i < n) {
         const char c = text[i];
-        if (IsBlank(c)) {
+        if (plain(i)) {
+            word += c;
+            inWord = true;
+            ++i;
+        } else if (IsBlank(c)) {
             if (inWord) {
                 words.push_back(std::move(word));
                 word.clear();
@@ -456,19 +464,20 @@ std::vector<std::string> SplitShellWords(std::string_view text) {
             ++i;
         } else if (c == '\'') {
             inWord = true;
-            std::size_t close = text.find('\'', i + 1);
-            if (close == std::string_view::npos) {
-                word.append(text.substr(i + 1));
-                i = n;
-            } else {
-                word.append(text.substr(i + 1, close - i - 1));
-                i = close + 1;
+            ++i;
+            // Up to the template's own closing quote; text put in by a macro
+            // is kept whatever it holds.
+            while (i < n && (text[i] != '\'' || plain(i))) {
+                word += text[i++];
+            }
+            if (i < n) {
+                ++i;
             }
         } else if (c == '"') {
             inWord = true;
             ++i;
-            while (i < n && text[i] != '"') {
-                if (text[i] == '\\' && i + 1 < n &&
+            while (i < n && (text[i] != '"' || plain(i))) {
+                if (text[i] == '\\' && !plain(i) && i + 1 < n && !plain(i + 1) &&
                     std::string_view("$`\"\\\n").find(text[i + 1]) != std::string_view::npos) {
                     if (text[i + 1] != '\n') {
                         word += text[i + 1];
@@ -486,7 +495,7 @@ std::vector<std::string> SplitShellWords(std::string_view text) {
                 word += c;  // a lone final backslash stays
                 inWord = true;
                 ++i;
-            } else if (text[i + 1] == '\n') {
+            } else if (text[i + 1] == '\n' && !plain(i + 1)) {
                 i += 2;  // line continuation
             } else {
                 word += text[i + 1];
