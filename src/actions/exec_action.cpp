@@ -70,11 +70,13 @@ bool ExecAction::Execute(const FileList& files, DateTime runStart, RunControl& c
     const std::size_t total = files.size();
     std::size_t consumed = 0;
     do {
-        ExpandListResult params =
-            ExpandList(files, runStart, m_arguments->Value(), static_cast<int>(consumed), batch);
+        // What macros put in is plain text of the word it stands in: a name
+        // never adds, splits or joins arguments.
+        ExpandListResult params = ExpandList(files, runStart, m_arguments->Value(),
+                                             static_cast<int>(consumed), batch, true);
         // A program that cannot be started costs this run and nothing else.
         platform::ChildProcess child =
-            platform::ShellExecute(command, params.text, m_dir->Value(), show);
+            platform::ShellExecute(command, params.text, m_dir->Value(), show, &params.fromMacro);
         if (child && wait) {
             if (WaitForChild(child, limit, control)) {
                 child.Terminate();

@@ -51,18 +51,19 @@ bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl&
         int consumed = 0;
         do {
             const int count = SingleArg() ? 1 : 0;  // 0: every remaining file
-            ExpandListResult source = ExpandList(files, runStart, Source(), consumed, count);
+            // A ";" in a file's name is part of that name, not a separator.
+            ExpandListResult source = ExpandList(files, runStart, Source(), consumed, count, true);
             ExpandListResult destination =
-                ExpandList(files, runStart, Destination(), consumed, count);
+                ExpandList(files, runStart, Destination(), consumed, count, true);
             consumed += std::max(source.used, 1);
             if (source.text.empty() || (op != Delete && destination.text.empty())) {
                 continue;  // nothing to do in this pass
             }
             platform::FileOperation operation;
             operation.kind = kPlatformKinds[op];
-            operation.sources = SplitPathList(source.text);
+            operation.sources = SplitPathList(source.text, &source.fromMacro);
             if (op != Delete) {
-                operation.destinations = SplitPathList(destination.text);
+                operation.destinations = SplitPathList(destination.text, &destination.fromMacro);
             }
             operation.filesOnly = FilesOnly();
             operation.allowUndo = AllowUndo();
@@ -81,13 +82,18 @@ bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl&
     return true;
 }
 
-std::vector<std::string> SplitPathList(const std::string& text) {
+std::vector<std::string> SplitPathList(const std::string& text,
+                                       const std::vector<bool>* fromMacro) {
+    auto separator = [&](std::size_t at) {
+        return text[at] == ';' &&
+               (fromMacro == nullptr || at >= fromMacro->size() || !(*fromMacro)[at]);
+    };
     std::vector<std::string> paths;
     std::size_t start = 0;
     while (start <= text.size()) {
-        std::size_t end = text.find(';', start);
-        if (end == std::string::npos) {
-            end = text.size();
+        std::size_t end = start;
+        while (end < text.size() && !separator(end)) {
+            ++end;
         }
         if (end == start) {
             break;  // an empty entry ends the list, as a double terminator would

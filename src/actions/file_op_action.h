@@ -42,7 +42,10 @@ private:
 };
 
 /// Splits an expanded path list at ";". Two adjacent ";" (an empty entry)
-/// end the list there; the entries after them are not used.
-std::vector<std::string> SplitPathList(const std::string& text);
+/// end the list there; the entries after them are not used. fromMacro, when
+/// given, marks the bytes a macro produced: a ";" among them belongs to a
+/// name and never splits.
+std::vector<std::string> SplitPathList(const std::string& text,
+                                       const std::vector<bool>* fromMacro = nullptr);
 
 }  // namespace quorvel

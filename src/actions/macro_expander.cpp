@@ -367,11 +367,14 @@ struct Scratch {
 
 class RecordExpander {
 public:
-    RecordExpander(const FileData& record, DateTime runTime, Scratch& scratch)
+    /// marks, when given, receives per byte of out whether a macro produced it.
+    RecordExpander(const FileData& record, DateTime runTime, Scratch& scratch,
+                   std::vector<bool>* marks = nullptr)
         : m_record(record),
           m_name(record.name ? std::string_view(*record.name) : std::string_view()),
           m_runTime(runTime),
-          m_scratch(scratch) {}
+          m_scratch(scratch),
+          m_marks(marks) {}
 
     void Expand(std::string_view text, std::string& out) {
         std::size_t i = 0;
@@ -382,17 +385,28 @@ public:
                 ++percent;
             }
             out.append(text.data() + i, percent - i);
+            Mark(out, false);
             if (percent == text.size()) {
                 break;
             }
             i = ExpandMacro(text, percent, out, 0);
+            Mark(out, true);
         }
         if (out.size() > kMaxResult) {
             out.resize(kMaxResult);
         }
+        if (m_marks != nullptr) {
+            m_marks->resize(out.size());
+        }
     }
 
 private:
+    void Mark(const std::string& out, bool fromMacro) {
+        if (m_marks != nullptr) {
+            m_marks->resize(out.size(), fromMacro);
+        }
+    }
+
     // text[pos] is "%". Appends the macro's result and answers where the walk
     // goes on.
     std::size_t ExpandMacro(std::string_view text, std::size_t pos, std::string& out, int depth) {
@@ -572,6 +586,7 @@ private:
     std::string_view m_name;
     DateTime m_runTime;
     Scratch& m_scratch;
+    std::vector<bool>* m_marks;
 };
 
 }  // namespace
@@ -597,7 +612,7 @@ std::string ExpandRecord(const FileData& record, std::string_view text) {
 }
 
 ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::string_view text,
-                            int first, int count) {
+                            int first, int count, bool markMacros) {
     ExpandListResult result;
     const auto length = static_cast<long long>(files.size());
     if (first < 0 || (first >= length && first != 0)) {
@@ -612,14 +627,21 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
     Scratch scratch;
     std::string& out = result.text;
     out.reserve(text.size() + 64);
+    std::vector<bool>* marks = markMacros ? &result.fromMacro : nullptr;
+    auto templateText = [&](std::string_view piece) {
+        out += piece;
+        if (marks != nullptr) {
+            marks->resize(out.size(), false);
+        }
+    };
     auto expandSection = [&](std::string_view section, long long from, long long records) {
         if (records == 0) {
-            RecordExpander(placeholder, runStart, scratch).Expand(section, out);
+            RecordExpander(placeholder, runStart, scratch, marks).Expand(section, out);
             return;
         }
         for (long long r = from; r < from + records && out.size() < kMaxResult; ++r) {
             const std::size_t before = out.size();
-            RecordExpander(files[static_cast<std::size_t>(r)], runStart, scratch)
+            RecordExpander(files[static_cast<std::size_t>(r)], runStart, scratch, marks)
                 .Expand(section, out);
             if (r == from && records > 1) {
                 // Later records expand to about as much as the first.
@@ -634,10 +656,10 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
     while (i < text.size() && out.size() < kMaxResult) {
         const std::size_t percent = text.find('%', i);
         if (percent == std::string_view::npos) {
-            out += text.substr(i);
+            templateText(text.substr(i));
             break;
         }
-        out += text.substr(i, percent - i);
+        templateText(text.substr(i, percent - i));
         if (percent + 1 < text.size() && text[percent + 1] == '(') {
             const std::size_t begin = percent + 2;
             const std::size_t end = text.find("%)", begin);
@@ -655,6 +677,9 @@ ExpandListResult ExpandList(const FileList& files, DateTime runStart, std::strin
     }
     if (out.size() > kMaxResult) {
         out.resize(kMaxResult);
+    }
+    if (marks != nullptr) {
+        marks->resize(out.size());
     }
     result.used = n == 0 ? 1 : static_cast<int>(n);
     return result;

@@ -291,38 +291,49 @@ TEST_F(ExecActionTest, NoDescriptorOfOursLeaks) {
     EXPECT_LE(count, 5) << listing;
 }
 
-TEST_F(ExecActionTest, FileNamesNeverReachAShell) {
+TEST_F(ExecActionTest, FileNamesNeverReachAShellNorMoveWordBoundaries) {
     const std::vector<std::string> names = {
         m_dir / "$(touch pwned)",
         m_dir / "a; touch pwned",
         m_dir / "`touch pwned`",
         m_dir / "with \"double\" quotes",
+        m_dir / "a\" \"--evil\" \"b.txt",
+        m_dir / "it's",
+        m_dir / "a'; touch pwned; '",
+        m_dir / "back\\slash\\",
         m_dir / "two\nlines",
         m_dir / "bad \xff\xfe utf8",
         m_dir / "*",
         m_dir / "$HOME & | > out",
+        "-n",
+        "--evil=1 x",
+        " lead and trail ",
     };
     FileList files;
     for (const auto& name : names) {
         files.push_back(File(name));
     }
     Set("Command=" + m_recorder);
-    Set("Params=" + m_out + " '%File'");
     Set("Dir=" + m_dir.Path().string());
     Set("Wait=1");
     Set("MultiArgs=0");
+    // Whatever the quoting of the template, each name is exactly one argument.
+    for (const char* param : {"%File", "\"%File\"", "'%File'"}) {
+        Set("Params=" + m_out + " " + param);
+        Run(files);
+    }
+    // One argument per file in a repeated section.
+    Set("MultiArgs=1");
+    Set("Params=" + m_out + " %(%File %)");
     Run(files);
 
-    // A single quote inside the name needs the other kind of quotes.
-    Set("Params=" + m_out + " \"%File\"");
-    Run({File(m_dir / "it's"), File(m_dir / "a'; touch pwned; '")});
-
     Runs expected;
-    for (const auto& name : names) {
-        expected.push_back({name});
+    for (int pass = 0; pass < 3; ++pass) {
+        for (const auto& name : names) {
+            expected.push_back({name});
+        }
     }
-    expected.push_back({m_dir / "it's"});
-    expected.push_back({m_dir / "a'; touch pwned; '"});
+    expected.push_back(names);
     EXPECT_EQ(ReadRuns(), expected);
     EXPECT_FALSE(std::filesystem::exists(m_dir / "pwned"));
     EXPECT_FALSE(std::filesystem::exists("pwned"));

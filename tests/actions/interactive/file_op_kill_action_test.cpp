@@ -104,6 +104,15 @@ TEST_F(FileOpActionTest, OnePassForAllFilesNeedsARepeatingSection) {
     }
 }
 
+TEST_F(FileOpActionTest, ASemicolonInANameNeverSplitsTheSourceList) {
+    const std::string named = m_dir.Write("in/a;b.txt", "named");
+    const std::string other = m_dir.Write("in/a", "other");
+    auto del = Make<FileOpAction>({"OpIndex=3", "OpSource=%(%File;%)", "ShowProgress=0"});
+    EXPECT_TRUE(Run(*del, Files({named})));
+    EXPECT_FALSE(fs::exists(named));
+    EXPECT_EQ(ReadFile(other), "other");
+}
+
 TEST_F(FileOpActionTest, FileByFileRunsOneOperationPerFileWithItsOwnMacros) {
     std::vector<std::string> paths;
     for (const char* n : {"a", "b", "c", "d"}) {
