@@ -1,10 +1,10 @@
 #include "actions/list_action.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "actions/action_text.h"
 #include "actions/macro_expander.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 
 namespace quorvel {
@@ -35,10 +35,11 @@ bool ListAction::Execute(const FileList& files, DateTime runStart, RunControl& /
     if (name.empty()) {
         return true;
     }
-    std::ofstream out(std::filesystem::path(name),
-                      std::ios::binary | (m_listAppend->Value() ? std::ios::app : std::ios::trunc));
+    // Only a regular file is written; anything else (a FIFO, a device) is
+    // skipped like a list file that cannot be opened, and the chain goes on.
+    auto out = platform::OutputFile::Open(name, m_listAppend->Value());
     if (!out) {
-        return true;  // an unusable list file is skipped; the chain goes on
+        return true;
     }
     const bool cycle = m_useCycle->Value();
     const std::string& templ = m_listParams->Value();
@@ -53,12 +54,12 @@ bool ListAction::Execute(const FileList& files, DateTime runStart, RunControl& /
             buffer += platform::kLineEnding;
         }
         if (buffer.size() >= 64 * 1024) {
-            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            out->Write(buffer);
             buffer.clear();
         }
         consumed += static_cast<std::size_t>(part.used > 0 ? part.used : 1);
     } while (consumed < total);
-    out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    out->Write(buffer);
     return true;  // write errors are ignored
 }
 
@@ -69,7 +70,10 @@ void ListAction::DeleteListFile() {
     }
     std::error_code ec;
     const std::filesystem::path path(name);
-    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) {
+    // Only what this action could have written goes: never a directory, a
+    // FIFO or a device that happens to have the list's name.
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (ec || !(std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status))) {
         return;
     }
     std::filesystem::remove(path, ec);

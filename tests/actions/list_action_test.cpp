@@ -1,4 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include <filesystem>
 #include <string>
@@ -93,6 +99,25 @@ TEST_F(ListActionTest, UnwritableNameIsSkippedSilently) {
     EXPECT_TRUE(Run({File("a")}));
     m_action.DeleteListFile();
     EXPECT_TRUE(std::filesystem::is_directory(m_dir.Path())) << "a directory is never deleted";
+}
+
+TEST_F(ListActionTest, AFifoAsListFileIsSkippedWithoutBlocking) {
+    const std::string fifo = m_dir / "list.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Set("ListName=" + fifo);
+    Set("ListDelete=1");
+    auto run = std::async(std::launch::async, [&] { return Run({File("a")}); });
+    if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Free the writer stuck in open, so the test fails instead of hanging.
+        int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ADD_FAILURE() << "the list action blocked on a FIFO";
+        run.wait();
+        ::close(reader);
+        return;
+    }
+    EXPECT_TRUE(run.get());
+    m_action.DeleteListFile();
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << "what the action did not write stays";
 }
 
 TEST_F(ListActionTest, DeleteListFileRemovesTheLastRunsFile) {
