@@ -55,7 +55,9 @@ private:
         bool operator==(const Key&) const = default;
     };
     struct KeyHash {
-        std::size_t operator()(const Key& k) const { return std::hash<std::uint64_t>()(k.inode * 31 + k.device); }
+        std::size_t operator()(const Key& k) const {
+            return std::hash<std::uint64_t>()(k.inode * 31 + k.device);
+        }
     };
     std::shared_ptr<const std::unordered_set<Key, KeyHash>> m_keys;
 };
@@ -90,10 +92,36 @@ public:
     virtual bool Write(std::string_view data) = 0;
 };
 
+/// A regular file opened for writing, created when missing, from its start
+/// (emptied) or at its end. Opening never blocks: a FIFO, a device or any
+/// other file that is not regular is refused.
+class OutputFile : public OutputSink {
+public:
+    static std::unique_ptr<OutputFile> Open(const std::string& path, bool append);
+    ~OutputFile() override;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    bool Write(std::string_view data) override;
+
+private:
+    explicit OutputFile(int fd) : m_fd(fd) {}
+    int m_fd;
+    bool m_failed = false;
+};
+
+/// The file a path finally leads to when it is a symlink (relative links
+/// taken from the link's directory); the path itself otherwise. A dangling
+/// link answers the missing file it names.
+std::string FollowLinks(const std::string& path);
+
 /// Writes a file so that readers see either the old content or the whole new
 /// one: data goes to a temporary file in the same directory, which Commit
 /// flushes and renames over the destination. Destroyed without a successful
 /// Commit, it removes the temporary file and leaves the destination alone.
+/// A destination that is a symlink is written through: the file it leads to
+/// is replaced and the link stays. An existing file keeps its permissions
+/// and, where the process may set them, its owner and group; a new one gets
+/// mode.
 class AtomicFile : public OutputSink {
 public:
     AtomicFile();

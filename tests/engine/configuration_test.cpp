@@ -158,6 +158,24 @@ TEST_F(ConfigurationFileTest, AFailedSaveKeepsTheOldFileAndAnswersFalse) {
     EXPECT_EQ(files, 1);
 }
 
+TEST_F(ConfigurationFileTest, SavingThroughASymlinkReplacesItsTargetAndKeepsTheMode) {
+    const std::string target = m_dir.Write("dotfiles/work.mon", "old\n");
+    std::filesystem::permissions(
+        target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const std::string link = m_dir / "work.mon";
+    std::filesystem::create_symlink("dotfiles/work.mon", link);
+    MonitorProcess list;
+    list.LoadText(kTwoItems);
+    ASSERT_TRUE(list.Save(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(test::ReadFile(target).rfind(MonitorProcess::Header(), 0), 0u);
+    EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir / "dotfiles"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
 TEST(MonitorProcessTest, DeleteMoveAndIds) {
     MonitorProcess list;
     for (int i = 0; i < 3; ++i) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <unordered_set>
 
@@ -33,6 +34,61 @@ FileInfo InfoFrom(const struct stat& st) {
 }
 
 }  // namespace
+
+std::string FollowLinks(const std::string& path) {
+    std::string current = path;
+    // As many hops as the kernel follows before it gives up with ELOOP.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return current;
+        }
+        std::error_code ec;
+        const std::filesystem::path link = std::filesystem::read_symlink(current, ec);
+        if (ec) {
+            return current;
+        }
+        current = link.is_absolute()
+                      ? link.string()
+                      : (std::filesystem::path(current).parent_path() / link).string();
+    }
+    return current;
+}
+
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, bool append) {
+    // Without blocking: a FIFO without a reader would hold the caller for good.
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return nullptr;
+    }
+    if (append ? ::lseek(fd.Get(), 0, SEEK_END) < 0 : ::ftruncate(fd.Get(), 0) != 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<OutputFile>(new OutputFile(fd.Release()));
+}
+
+OutputFile::~OutputFile() {
+    UniqueFd closing(m_fd);
+}
+
+bool OutputFile::Write(std::string_view data) {
+    if (m_failed) {
+        return false;
+    }
+    while (!data.empty()) {
+        const ssize_t n = ::write(m_fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            m_failed = true;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
 
 std::optional<FileInfo> Stat(const std::string& path) {
     struct stat st {};
@@ -236,20 +292,31 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open(const std::string& path, unsigned mode) {
-    m_impl->path = path;
+    // A link is written through: the file it leads to is replaced and the
+    // link stays (configurations kept by dotfile managers are links).
+    const std::string target = FollowLinks(path);
+    m_impl->path = target;
+    // An existing file keeps its permissions and, where we may, its owner.
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const auto fileMode = static_cast<mode_t>(existed ? (old.st_mode & 07777) : mode);
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof(suffix), ".tmp%012llx",
                       static_cast<unsigned long long>(rng() & 0xffffffffffffULL));
-        std::string temp = path + suffix;
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                        static_cast<mode_t>(mode));
+        std::string temp = target + suffix;
+        // Created private; the final mode is set once the owner is right, so
+        // nobody else can open the file in between.
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             m_impl->fd.Reset(fd);
             m_impl->tempPath = temp;
-            // The requested mode holds even under a restrictive umask.
-            ::fchmod(fd, static_cast<mode_t>(mode));
+            if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+                [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+            }
+            // The mode holds even under a restrictive umask.
+            ::fchmod(fd, fileMode);
             return true;
         }
         if (errno != EEXIST) {
