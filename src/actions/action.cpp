@@ -92,10 +92,16 @@ void RunActions(const ActionList& actions, const FileList& files, RunControl& co
             continue;
         }
         if (action->DelayBefore() > 0) {
-            if (!control.SleepFor(std::chrono::milliseconds(action->DelayBefore())) ||
+            if (!control.HoldWhilePaused() ||
+                !control.SleepFor(std::chrono::milliseconds(action->DelayBefore())) ||
                 control.StopRequested()) {
                 return;
             }
+        }
+        // A pause that came during the delay or the previous action holds
+        // the chain here, before anything more starts.
+        if (!control.HoldWhilePaused()) {
+            return;
         }
         if (!action->Execute(files, runStart, control)) {
             break;

@@ -64,8 +64,9 @@ void CopyActionList(ActionList& destination, const ActionList& source);
 
 /// Runs the list once, front to back (enabled actions, each after its
 /// delay, until one answers false), then deletes the list files marked for
-/// deletion. A stop request ends the run before the next action, without
-/// the clean-up.
+/// deletion. No action starts while the item is paused: the run holds
+/// before it and goes on once resumed. A stop request ends the run before
+/// the next action, without the clean-up.
 void RunActions(const ActionList& actions, const FileList& files, RunControl& control);
 
 /// Raises the stop flag of every enabled sound action of the list.

@@ -13,6 +13,10 @@ public:
     /// Sleeps up to the given time; ends early and answers false when the
     /// item is told to stop.
     virtual bool SleepFor(std::chrono::milliseconds duration) = 0;
+    /// Holds the chain while the item is paused (or the whole list is
+    /// stopped), before its next action; answers false when the item was
+    /// told to stop meanwhile.
+    virtual bool HoldWhilePaused() { return !StopRequested(); }
 };
 
 /// A RunControl that is never stopped and sleeps for real (for "Do Action

@@ -48,8 +48,7 @@ SteadyClock::time_point FromNs(std::int64_t ns) {
 }  // namespace
 
 BaseMonitoring::BaseMonitoring(bool paused)
-    : m_state(paused ? ItemState::Paused : ItemState::Unknown),
-      m_actions(std::make_shared<const ActionList>()) {
+    : m_state(ItemState::Unknown), m_actions(std::make_shared<const ActionList>()) {
     m_pauseShown.store(paused, std::memory_order_relaxed);
     m_isDirectory = &m_params.Add<IntParam>("IsDirectory", 0, 0, 2);
     m_fileName = &m_params.Add<StringParam>("FileName", "");
@@ -91,7 +90,7 @@ void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines) {
 }
 
 void BaseMonitoring::WriteSettings(std::string& out) const {
-    out += State() == ItemState::Paused ? "Paused=1" : "Paused=0";
+    out += Paused() ? "Paused=1" : "Paused=0";
     out += platform::kLineEnding;
     m_params.Write(out);
     auto actions = Actions();
@@ -124,10 +123,24 @@ void BaseMonitoring::SetActions(std::shared_ptr<const ActionList> actions) {
 
 void BaseMonitoring::RunActionsNow() {
     // The worker owns its file records and empties them after every check,
-    // so a run from outside works on none.
+    // so a run from outside works on none. Such a run is asked for by the
+    // user and goes on while the item or the list is paused.
+    class UnheldControl : public RunControl {
+    public:
+        explicit UnheldControl(BaseMonitoring& item) : m_item(item) {}
+        bool StopRequested() const override { return m_item.StopRequested(); }
+        bool SleepFor(std::chrono::milliseconds duration) override {
+            return m_item.SleepFor(duration);
+        }
+        bool HoldWhilePaused() override { return !StopRequested(); }
+
+    private:
+        BaseMonitoring& m_item;
+    };
     const FileList none;
     auto actions = Actions();
-    RunActions(*actions, none, *this);
+    UnheldControl control(*this);
+    RunActions(*actions, none, control);
 }
 
 bool BaseMonitoring::Start() {
@@ -161,17 +174,18 @@ bool BaseMonitoring::Start() {
 
 void BaseMonitoring::Resume() {
     SetState(m_checkNow.load() ? ItemState::Unknown : ItemState::Ok);
-    NotifyStatus();
     m_pauseShown.store(false, std::memory_order_release);
     m_suspended.store(false, std::memory_order_release);
+    NotifyStatus();
     Wake();
 }
 
 void BaseMonitoring::Pause() {
-    m_pauseShown.store(true, std::memory_order_release);
-    SetState(ItemState::Paused);
-    NotifyStatus();
+    // The flags go first: the worker tests them before every check and every
+    // action, so nothing new starts from here on.
     m_suspended.store(true, std::memory_order_release);
+    m_pauseShown.store(true, std::memory_order_release);
+    NotifyStatus();
     Wake();
 }
 
@@ -202,6 +216,16 @@ void BaseMonitoring::CheckNow(bool resumeIfPaused) {
         return;
     }
     Wake();
+}
+
+bool BaseMonitoring::HoldWhilePaused() {
+    std::unique_lock lock(m_mutex);
+    if (Suspended() && !StopRequested()) {
+        m_holding.store(true, std::memory_order_release);
+        m_wake.wait(lock, [&] { return StopRequested() || !Suspended(); });
+        m_holding.store(false, std::memory_order_release);
+    }
+    return !StopRequested();
 }
 
 bool BaseMonitoring::SleepFor(std::chrono::milliseconds duration) {
@@ -239,6 +263,7 @@ int BaseMonitoring::SecondsLeft() const {
 }
 
 void BaseMonitoring::SetElapsedSeconds(long long seconds) {
+    m_dueSet = true;
     const long long left = std::max<long long>(0, static_cast<long long>(Interval()) - seconds);
     m_nextDue = SteadyClock::now() + std::chrono::seconds(left);
     m_nextDueNs.store(ToNs(m_nextDue), std::memory_order_relaxed);
@@ -265,11 +290,9 @@ void BaseMonitoring::Execute() {
     m_nextDueNs.store(ToNs(m_nextDue), std::memory_order_relaxed);
     while (!StopRequested()) {
         if (Suspended()) {
-            // A pause shows as such; a worker that suspended itself after its
-            // actions keeps its state so that continue-all resumes it.
-            if (m_pauseShown.load(std::memory_order_acquire)) {
-                SetState(ItemState::Paused);
-            }
+            // A pause shows as such through State(); a worker that suspended
+            // itself after its actions keeps its state, so that continue-all
+            // resumes it.
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return StopRequested() || !Suspended(); });
             continue;
@@ -311,15 +334,18 @@ void BaseMonitoring::Execute() {
 
 void BaseMonitoring::RunOneCheck() {
     m_checkNow.store(false, std::memory_order_release);
+    // While the check and its actions run, the countdown shows the whole
+    // interval; it starts once they have ended, unless Check set it.
+    SetElapsedSeconds(0);
+    m_dueSet = false;
     if (m_observer != nullptr && !StopRequested()) {
         m_observer->ShowCountdown(*this);
     }
-    // The interval starts anew with every check; Check may shorten it.
-    SetElapsedSeconds(0);
     const bool fulfilled = Check();
     if (fulfilled) {
-        if (!(m_runOnce->Value() && m_fired.load(std::memory_order_acquire)) && !StopRequested()) {
-            const ItemState remembered = State();
+        // A pause that came during the check holds the actions back.
+        if (!(m_runOnce->Value() && m_fired.load(std::memory_order_acquire)) && HoldWhilePaused()) {
+            const ItemState remembered = m_state.load(std::memory_order_acquire);
             SetState(ItemState::Acting);
             NotifyStatus();
             if (m_observer != nullptr) {
@@ -341,6 +367,9 @@ void BaseMonitoring::RunOneCheck() {
         m_fired.store(false, std::memory_order_release);
     }
     AfterCheck(!StopRequested());
+    if (!m_dueSet) {
+        SetElapsedSeconds(0);
+    }
     NotifyStatus();
     m_files.clear();
     m_checkCount.fetch_add(1, std::memory_order_acq_rel);

@@ -73,12 +73,23 @@ public:
     // RunControl for the action chain.
     bool StopRequested() const override { return m_terminated.load(std::memory_order_acquire); }
     bool SleepFor(std::chrono::milliseconds duration) override;
+    bool HoldWhilePaused() override;
 
     // State.
-    ItemState State() const { return m_state.load(std::memory_order_acquire); }
+    /// Paused while the user (or the configuration, or ToPaused) paused the
+    /// item, whatever its worker is doing; otherwise what the worker last set.
+    ItemState State() const {
+        return Paused() ? ItemState::Paused : m_state.load(std::memory_order_acquire);
+    }
+    /// True while the item is paused by itself (not merely held by a stop of
+    /// the whole list); this is what the configuration saves.
+    bool Paused() const { return m_pauseShown.load(std::memory_order_acquire); }
     bool Suspended() const { return m_suspended.load(std::memory_order_acquire); }
     /// True once the worker thread has left its body.
     bool Finished() const { return m_finished.load(std::memory_order_acquire); }
+    /// True while a fulfilled check's actions wait for the item to be
+    /// resumed (for tests).
+    bool HoldingChain() const { return m_holding.load(std::memory_order_acquire); }
     /// Number of checks finished so far (for tests and benchmarks).
     std::uint64_t CheckCount() const { return m_checkCount.load(std::memory_order_acquire); }
     int Id() const { return m_id.load(std::memory_order_relaxed); }
@@ -131,7 +142,9 @@ protected:
     bool CheckRequested() const { return m_checkNow.load(std::memory_order_acquire); }
     /// The path of the previous check (macros expanded).
     std::string& LastPath() { return m_lastPath; }
-    /// Sets how many seconds of the current interval count as elapsed.
+    /// Sets how many seconds of the current interval count as elapsed. Set by
+    /// a check, it holds; otherwise the interval starts anew once the check
+    /// and its actions have ended.
     void SetElapsedSeconds(long long seconds);
     /// Waits up to the duration or until a request, resume or stop arrives;
     /// false when the item was told to stop.
@@ -169,8 +182,10 @@ private:
     std::atomic<std::uint64_t> m_checkCount{0};
     std::atomic<bool> m_fired{false};
     std::atomic<bool> m_pauseShown{false};
+    std::atomic<bool> m_holding{false};
     bool m_started = false;
-    bool m_wakePending = false;                       // guarded by m_mutex
+    bool m_dueSet = false;       // worker only: the running check set its next due moment
+    bool m_wakePending = false;  // guarded by m_mutex
     std::chrono::steady_clock::time_point m_nextDue;  // worker only
     std::atomic<std::int64_t> m_nextDueNs{0};         // the same, for SecondsLeft
     ItemObserver* m_observer = nullptr;

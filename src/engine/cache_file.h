@@ -83,7 +83,9 @@ inline char* Store64(char* p, std::uint64_t v) {
     }
     return p + 8;
 }
-inline std::uint64_t DoubleBits(double v) { return std::bit_cast<std::uint64_t>(v); }
+inline std::uint64_t DoubleBits(double v) {
+    return std::bit_cast<std::uint64_t>(v);
+}
 
 }  // namespace cache_file::detail
 

@@ -41,8 +41,8 @@ void ChangeNotifyThread::SetGathering(std::chrono::microseconds quiet,
 
 ChangeNotifyThread::ChangeNotifyThread(std::shared_ptr<State> state) : m_state(std::move(state)) {}
 
-std::unique_ptr<ChangeNotifyThread> ChangeNotifyThread::Start(const std::string& path,
-                                                              bool subtree, bool directoryNames,
+std::unique_ptr<ChangeNotifyThread> ChangeNotifyThread::Start(const std::string& path, bool subtree,
+                                                              bool directoryNames,
                                                               std::function<void()> onChange) {
     auto state = std::make_shared<State>();
     if (!state->notifier.Start(path, subtree, directoryNames)) {

@@ -304,12 +304,12 @@ void CheckDirThread::ApplySettings() {
 }
 
 void CheckDirThread::CheckNow(bool resumeIfPaused) {
-    BaseMonitoring::CheckNow(resumeIfPaused);
     if (resumeIfPaused) {
         // A check the user asked for is never held back by the minimum
-        // interval between real-time checks.
+        // interval between real-time checks; cleared before the worker wakes.
         m_lastCheckTime.store(0.0, std::memory_order_release);
     }
+    BaseMonitoring::CheckNow(resumeIfPaused);
 }
 
 std::string CheckDirThread::CachePath() const {

@@ -68,6 +68,10 @@ bool CheckFileThread::Check() {
         LastPath() = path;
         SetResetFlag(true);
     }
+    // Taken now: a rescan asked for while this check runs (while it waits for
+    // a lock, say) ends the wait and is served by the next check.
+    const bool rescan = ResetRequested();
+    SetResetFlag(false);
     SetState(ItemState::Unknown);
     NotifyStatus();
     SetState(ItemState::Ok);
@@ -82,7 +86,7 @@ bool CheckFileThread::Check() {
         DateTime time = DateTime::FromEpoch(written);
 
         bool changed;
-        if (ResetRequested()) {
+        if (rescan) {
             const double age = DateTime::Now().Days() - time.Days();
             changed = age <= Interval() / DateTime::kSecondsPerDay;
         } else {
@@ -135,7 +139,6 @@ bool CheckFileThread::Check() {
     if (m_firstCheck && m_ignoreFirst->Value()) {
         result = false;
     }
-    SetResetFlag(false);
     m_firstCheck = false;
     return result;
 }

@@ -213,7 +213,7 @@ void MonitorProcess::SetAllPaused(bool paused) {
     }
     m_allPaused = paused;
     for (const auto& item : m_entries) {
-        if (!item || item->State() == ItemState::Paused) {
+        if (!item || item->Paused()) {
             continue;
         }
         if (paused) {

@@ -110,7 +110,8 @@ bool Schedule::Admits(DateTime now) const {
         return false;
     }
     const DateTime today = now.DateOnly();
-    const bool included = std::find(m_included.begin(), m_included.end(), today) != m_included.end();
+    const bool included =
+        std::find(m_included.begin(), m_included.end(), today) != m_included.end();
     if (!included) {
         if (m_days[static_cast<std::size_t>(parts->dayOfWeek - 1)] != '1') {
             return false;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 
 #include "engine/monitor_process.h"
 #include "support/temp_dir.h"
@@ -107,6 +109,103 @@ TEST(BaseMonitoringTest, PausedItemsDoNotCheckUntilResumed) {
     EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
 }
 
+// An action that counts its runs and, when gated, waits for the test to
+// open the gate before it returns.
+class GateAction : public Action {
+public:
+    explicit GateAction(bool gated, int delayMs = 0) : Action(ActionKind::List, "gate") {
+        m_gate = !gated;
+        Params().ParseLine("DelayBefore=" + std::to_string(delayMs));
+    }
+    bool Execute(const FileList&, DateTime, RunControl&) override {
+        ++entered;
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_gate; });
+        ++runs;
+        return true;
+    }
+    std::string Describe() const override { return "gate"; }
+    void Open() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_gate = true;
+        }
+        m_changed.notify_all();
+    }
+    std::atomic<int> entered{0};
+    std::atomic<int> runs{0};
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_gate = false;
+};
+
+std::shared_ptr<const ActionList> ListOf(std::vector<Action*> actions) {
+    auto list = std::make_shared<ActionList>();
+    for (Action* a : actions) {
+        list->emplace_back(a);
+    }
+    return list;
+}
+
+TEST(BaseMonitoringTest, APausedItemStartsNoFurtherActionUntilResumed) {
+    auto item = ScriptedItem::Create(false, {true});
+    item->ReadSettings({"Interval=3600"});
+    auto* first = new GateAction(true);
+    auto* second = new GateAction(false, 20);
+    auto actions = ListOf({first, second});
+    item->SetActions(actions);
+    item->Start();
+    item->Resume();
+    ASSERT_TRUE(test::WaitFor([&] { return first->entered == 1; }));
+    item->Pause();
+    first->Open();
+    // The chain holds before the delay of the next action, and stays there.
+    ASSERT_TRUE(test::WaitFor([&] { return item->HoldingChain(); }));
+    EXPECT_EQ(second->entered, 0);
+    EXPECT_EQ(item->State(), ItemState::Paused);
+    item->Resume();
+    ASSERT_TRUE(test::WaitFor([&] { return second->runs == 1; }));
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+}
+
+TEST(BaseMonitoringTest, TheIntervalCountsFromTheEndOfTheActions) {
+    auto item = ScriptedItem::Create(false, {true});
+    item->ReadSettings({"Interval=3600"});
+    auto* slow = new GateAction(true);
+    auto actions = ListOf({slow});
+    item->SetActions(actions);
+    item->Start();
+    item->Resume();
+    ASSERT_TRUE(test::WaitFor([&] { return slow->entered == 1; }));
+    // Keep the chain running for two seconds.
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    ASSERT_TRUE(test::WaitFor([&] { return std::chrono::steady_clock::now() >= until; }));
+    slow->Open();
+    ASSERT_TRUE(test::WaitFor([&] { return item->CheckCount() >= 1; }));
+    EXPECT_GE(item->SecondsLeft(), 3599);
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+}
+
+TEST(BaseMonitoringTest, AResumedItemIsNeverLeftShownOrSavedAsPaused) {
+    auto item = Started({}, {"Interval=1"});
+    for (int i = 0; i < 2000; ++i) {
+        item->Pause();
+        item->Resume();
+    }
+    EXPECT_NE(item->State(), ItemState::Paused);
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks >= 2; }));
+    EXPECT_NE(item->State(), ItemState::Paused);
+    std::string out;
+    item->WriteSettings(out);
+    EXPECT_EQ(out.rfind("Paused=0\n", 0), 0u);
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+}
+
 TEST(BaseMonitoringTest, ToPausedSuspendsAfterActingAndShowsPausedWithAnObserver) {
     CountingObserver observer;
     auto shown = Started({true}, {"Interval=3600", "ToPaused=1"}, &observer);
@@ -134,8 +233,8 @@ TEST(BaseMonitoringTest, ReadsAndWritesItsBlockWithActions) {
     auto item = ScriptedItem::Create(false, {});
     item->ReadSettings({"Command=ignored before any action", "FileName=/tmp/x", "interval=30",
                         "Action=3", "WaveFile=a.wav", "Action=9", "ListName=list.txt",
-                        "TimeInterval=08:00:00 - 18:00:00", "TimeInterval=bad",
-                        "WorkHours=1", "Paused=1"});
+                        "TimeInterval=08:00:00 - 18:00:00", "TimeInterval=bad", "WorkHours=1",
+                        "Paused=1"});
     EXPECT_EQ(item->Interval(), 30);
     auto actions = item->Actions();
     ASSERT_EQ(actions->size(), 2u);

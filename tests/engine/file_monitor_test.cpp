@@ -53,8 +53,8 @@ TEST_F(FileMonitorTest, IfChangedOnTheFirstCheckLooksAtTheLastInterval) {
     EXPECT_EQ(item->LastFiles()[0].size, 1);
     EXPECT_FALSE(item->RunCheck());  // unchanged since
 
-    auto ignoring = ManualFileItem::Make(
-        {"FileName=" + path, "Interval=60", "IfChanged=1", "IgnoreFirst=1"});
+    auto ignoring =
+        ManualFileItem::Make({"FileName=" + path, "Interval=60", "IfChanged=1", "IgnoreFirst=1"});
     EXPECT_FALSE(ignoring->RunCheck());
 }
 
@@ -131,6 +131,42 @@ TEST_F(FileMonitorTest, LockedFilesSkipTheActions) {
     close(ready[1]);
     auto after = ManualFileItem::Make({"FileName=" + path, "CheckLocking=1"});
     EXPECT_TRUE(after->RunCheck());
+}
+
+TEST_F(FileMonitorTest, AnItemPausedWhileWaitingForALockActsOnlyOnceResumed) {
+    const std::string path = m_dir.Write("locked.txt", "x");
+    const std::string list = m_dir / "acted.txt";
+    SetModified(path, 86400);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(path.c_str(), O_RDONLY);
+        flock(fd, LOCK_EX);
+        char c = 'r';
+        (void)!write(ready[1], &c, 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    auto item = CheckFileThread::Create(false);
+    item->ReadSettings({"FileName=" + path, "Interval=3600", "CheckLocking=1", "WaitUnlocking=1",
+                        "Action=0", "ListName=" + list});
+    item->Start();
+    item->Resume();
+    ASSERT_TRUE(test::WaitFor([&] { return item->State() == ItemState::Triggered; }));
+    item->Pause();
+    kill(child, SIGKILL);  // the lock goes while the item is paused
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(test::WaitFor([&] { return item->HoldingChain(); }));
+    EXPECT_FALSE(std::filesystem::exists(list));
+    item->Resume();
+    EXPECT_TRUE(test::WaitFor([&] { return std::filesystem::exists(list); }));
+    item->RequestStop();
+    EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
+    close(ready[0]);
+    close(ready[1]);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the help files that the desktop program shows.
 
-Usage: check_help.py HELP_DIR
+Usage: check_help.py HELP_DIR [UI_DIR]
 
 HELP_DIR holds one directory per language (helpen/, helpde/, ...), the
 context-help texts (popupen.txt, popupde.txt, ...) and control_contexts.ini.
@@ -12,13 +12,16 @@ page and anchor. It checks that every number of control_contexts.ini has a
 text in every popup file, that popup keys are numbers above 2000, and that
 the languages agree on pages, anchors and numbers. When HELP_DIR/../Lang
 holds language files, the help directory and popup file each one names must
-exist. The last line printed is "N passed, N failed"; the exit status is 1
-when anything failed.
+exist. When UI_DIR is given, every FormName.objectName of
+control_contexts.ini must name a widget of the Designer file (*.ui, searched
+below UI_DIR) whose top widget is FormName. The last line printed is
+"N passed, N failed"; the exit status is 1 when anything failed.
 """
 
 import os
 import re
 import sys
+import xml.etree.ElementTree as ElementTree
 from html.parser import HTMLParser
 from urllib.parse import unquote, urlsplit
 
@@ -237,6 +240,38 @@ def check_popups(help_dir, results):
         results.check(not unused, "%s: texts no control uses: %s" % (f, unused))
 
 
+def check_ui_names(help_dir, ui_dir, results):
+    forms = {}
+    for root, _, files in os.walk(ui_dir):
+        for f in files:
+            if not f.endswith(".ui"):
+                continue
+            path = os.path.join(root, f)
+            try:
+                top = ElementTree.parse(path).getroot().find("widget")
+            except ElementTree.ParseError as e:
+                results.check(False, "%s: not a Designer file (%s)" % (path, e))
+                continue
+            if top is not None and top.get("name"):
+                names = forms.setdefault(top.get("name"), set())
+                names.update(e.get("name") for e in top.iter()
+                             if e.tag in ("widget", "action") and e.get("name"))
+    ini_path = os.path.join(help_dir, "control_contexts.ini")
+    if not os.path.isfile(ini_path):
+        return
+    with open(ini_path, encoding="utf-8-sig") as f:
+        keys = [line.split("=", 1)[0].strip() for line in f
+                if "=" in line and not line.lstrip().startswith(";")]
+    for key in keys:
+        form, _, control = key.partition(".")
+        if form not in forms:
+            results.check(False, "control_contexts.ini: %s: no %s.ui with top widget %s below %s"
+                          % (key, form, form, ui_dir))
+            continue
+        results.check(control in forms[form],
+                      "control_contexts.ini: %s: %s has no widget named %s" % (key, form, control))
+
+
 def check_language_files(help_dir, results):
     lang_dir = os.path.join(help_dir, os.pardir, "Lang")
     if not os.path.isdir(lang_dir):
@@ -255,8 +290,8 @@ def check_language_files(help_dir, results):
 
 
 def main(argv):
-    if len(argv) != 2 or not os.path.isdir(argv[1]):
-        print("usage: check_help.py HELP_DIR")
+    if len(argv) not in (2, 3) or not all(os.path.isdir(a) for a in argv[1:]):
+        print("usage: check_help.py HELP_DIR [UI_DIR]")
         return 2
     help_dir = os.path.abspath(argv[1])
     results = Results()
@@ -280,6 +315,8 @@ def main(argv):
                           "%s/contexts.ini and %s/contexts.ini differ" % (first, d))
     check_popups(help_dir, results)
     check_language_files(help_dir, results)
+    if len(argv) == 3:
+        check_ui_names(help_dir, argv[2], results)
     print("%d passed, %d failed" % (results.passed, results.failed))
     return 1 if results.failed else 0
 

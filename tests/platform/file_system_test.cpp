@@ -39,12 +39,17 @@ TEST_F(FileSystemTest, AtomicFileReplacesOnlyOnCommit) {
     EXPECT_EQ(test::ReadFile(path), "old");
     EXPECT_EQ(CountFiles(m_dir.Path()), 1);
 
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(WriteFileAtomically(path, "new content", 0600));
     EXPECT_EQ(test::ReadFile(path), "new content");
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "an existing file keeps its mode";
     EXPECT_EQ(CountFiles(m_dir.Path()), 1);
+    const std::string fresh = m_dir / "fresh.mon";
+    ASSERT_TRUE(WriteFileAtomically(fresh, "x", 0600));
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file gets the mode asked for";
 
     EXPECT_FALSE(WriteFileAtomically(m_dir / "missing/dir/file", "x"));
 }
