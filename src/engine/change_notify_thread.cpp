@@ -12,7 +12,10 @@ namespace quorvel {
 
 namespace {
 
-std::atomic<long long> g_quietUs{500};
+// A burst whose changes follow each other within the quiet time is served by
+// one check (an editor's save, a copy, a small archive unpacked); a steady
+// stream is still served at least every maxDelay.
+std::atomic<long long> g_quietUs{30000};
 std::atomic<long long> g_maxDelayUs{100000};
 
 // The thread only waits and calls back, so a small stack will do.
@@ -39,13 +42,18 @@ void ChangeNotifyThread::SetGathering(std::chrono::microseconds quiet,
     g_maxDelayUs.store(maxDelay.count(), std::memory_order_relaxed);
 }
 
-ChangeNotifyThread::ChangeNotifyThread(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+std::chrono::microseconds ChangeNotifyThread::SettleTime() {
+    return std::chrono::microseconds(g_quietUs.load(std::memory_order_relaxed));
+}
+
+ChangeNotifyThread::ChangeNotifyThread(std::shared_ptr<State> state)
+    : m_state(std::move(state)), m_notifier(&m_state->notifier) {}
 
 std::unique_ptr<ChangeNotifyThread> ChangeNotifyThread::Start(const std::string& path, bool subtree,
                                                               bool directoryNames,
                                                               std::function<void()> onChange) {
     auto state = std::make_shared<State>();
-    if (!state->notifier.Start(path, subtree, directoryNames)) {
+    if (!state->notifier.Start(path, subtree, directoryNames, /*walkSubtree=*/false)) {
         return nullptr;
     }
     state->onChange = std::move(onChange);

@@ -71,8 +71,13 @@ bool Flag(const std::string& conditions, std::size_t position) {
 
 class CheckDirThread::Scan : public platform::DirectoryScanner::Visitor {
 public:
-    Scan(CheckDirThread& item, Snapshot& fresh, bool baseline, DateTime now)
+    /// watcher, when given, is made to watch every directory the walk enters
+    /// (rootLength: the length of the walked path with its separator).
+    Scan(CheckDirThread& item, Snapshot& fresh, bool baseline, DateTime now,
+         ChangeNotifyThread* watcher, std::size_t rootLength)
         : m_item(item),
+          m_watcher(watcher),
+          m_rootLength(rootLength),
           m_old(item.m_snapshot),
           m_fresh(fresh),
           m_baseline(baseline),
@@ -105,7 +110,14 @@ public:
             return false;
         }
         const std::string_view target = Target(e);
-        return m_item.m_dirMasks.Matches(target) && !m_item.m_exclDirMasks.Matches(target);
+        if (!m_item.m_dirMasks.Matches(target) || m_item.m_exclDirMasks.Matches(target)) {
+            return false;
+        }
+        // Watched before its entries are read, so no change in it is missed.
+        if (m_watcher != nullptr) {
+            m_watcher->EnsureWatched(e.FullPath().substr(m_rootLength), e);
+        }
+        return true;
     }
 
     void Visit(platform::ScanEntry& e) override {
@@ -237,6 +249,8 @@ private:
     }
 
     CheckDirThread& m_item;
+    ChangeNotifyThread* m_watcher;
+    std::size_t m_rootLength;
     Snapshot& m_old;
     Snapshot& m_fresh;
     const bool m_baseline;
@@ -420,13 +434,23 @@ bool CheckDirThread::Check() {
         fresh.Reserve(m_snapshot.Size());
     }
     m_snapshot.BeginLookups();
+    // The set of watched directories follows the set of directories walked:
+    // the walk adds the missing watches, and drops those of directories gone.
+    ChangeNotifyThread* watcher = m_watcher.get();  // changed on this thread only
+    if (watcher != nullptr) {
+        (void)watcher->TakeChanges();  // this walk sees everything up to now
+        watcher->BeginWalk();
+    }
     {
-        Scan scan(*this, fresh, baseline, now);
+        Scan scan(*this, fresh, baseline, now, watcher, path.size());
         platform::DirectoryScanner::Scan(path, scan);
     }
 
     bool fulfilled = false;
     const bool interrupted = ResetRequested() || StopRequested();
+    if (watcher != nullptr) {
+        watcher->EndWalk(!interrupted);
+    }
     if (!interrupted) {
         if (Condition() == ConditionType::StatusChanges && !baseline) {
             const std::string& c = m_conditions->Value();

@@ -272,6 +272,65 @@ class FaultCase(unittest.TestCase):
         p.assert_running()
         self.assertEqual(p.terminate(), 0)
 
+    # Real-time watches follow the directories the item walks, so later
+    # changes are reported at once (the interval is an hour here).
+
+    def realtime_item(self):
+        return dir_item(self.watched, self.lists, self.cache, "F1", "RealTime=1", "Subdir=1",
+                        "Interval=3600")
+
+    def test_realtime_watches_directories_made_while_events_were_lost(self):
+        self.write_config(self.realtime_item())
+        p = self.start_settled()
+        flood = os.path.join(self.watched, "flood")
+        os.makedirs(flood)
+        self.wait_reported("A", self.touch(flood, "first.txt"))  # watched and settled
+        p.proc.send_signal(signal.SIGSTOP)  # the kernel's queue overflows meanwhile
+        try:
+            for i in range(20000):
+                with open(os.path.join(flood, "f%05d" % i), "w"):
+                    pass
+            during = os.path.join(self.watched, "during")
+            os.makedirs(during)
+        finally:
+            p.proc.send_signal(signal.SIGCONT)
+        self.wait_reported("A", os.path.join(flood, "f19999"))
+        late = self.touch(during, "late.txt")
+        self.wait_reported("A", late)
+        p.assert_running()
+        self.assertEqual(p.terminate(), 0)
+
+    def test_realtime_watch_follows_a_directory_moved_over_another(self):
+        a = os.path.join(self.watched, "d", "a")
+        b = os.path.join(self.watched, "d", "b")
+        os.makedirs(a)
+        os.makedirs(b)
+        self.touch(a, "x.txt")
+        self.write_config(self.realtime_item())
+        p = self.start_settled()
+        os.rename(a, b)  # mv -T d/a d/b over the empty d/b
+        self.wait_reported("A", os.path.join(b, "x.txt"))
+        later = self.touch(b, "later.txt")
+        self.wait_reported("A", later)
+        p.assert_running()
+        self.assertEqual(p.terminate(), 0)
+
+    def test_realtime_watches_a_directory_once_it_becomes_readable(self):
+        sub = os.path.join(self.watched, "sub")
+        os.makedirs(sub)
+        inside = self.touch(sub, "inside.txt")
+        self.write_config(self.realtime_item())
+        self.give_to_nobody()
+        os.chmod(sub, 0o000)
+        p = Program(self, self.config, as_nobody=True)
+        self.assertTrue(wait_for(lambda: os.path.exists(self.cache_file())))
+        os.chmod(sub, 0o755)  # only an attribute change
+        self.wait_reported("A", inside)
+        later = self.touch(sub, "later.txt")
+        self.wait_reported("A", later)
+        p.assert_running()
+        self.assertEqual(p.terminate(), 0)
+
     def test_read_only_cache_directory(self):
         self.write_config(dir_item(self.watched, self.lists, self.cache, "F1"))
         before = self.touch(self.watched, "before.txt")

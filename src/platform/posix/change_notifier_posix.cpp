@@ -1,14 +1,18 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/change_notifier.h"
@@ -25,14 +29,39 @@ constexpr std::uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
 constexpr std::uint32_t kSelfEvents = IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr std::uint32_t kWatchMask = kFileEvents | kSelfEvents | IN_ONLYDIR;
 
-std::string ProcFdPath(const UniqueFd& fd) { return "/proc/self/fd/" + std::to_string(fd.Get()); }
+std::string ProcFdPath(const UniqueFd& fd) {
+    return "/proc/self/fd/" + std::to_string(fd.Get());
+}
+
+// A watch that could not be added for want of watches or memory leaves part
+// of the tree unwatched; other failures mean the directory is unreadable,
+// and a walk cannot read it either.
+bool OutOfWatches(int error) {
+    return error == ENOSPC || error == ENOMEM;
+}
+
+std::string Join(const std::string& directory, std::string_view name) {
+    if (directory.empty()) {
+        return std::string(name);
+    }
+    std::string path = directory;
+    path += '/';
+    path += name;
+    return path;
+}
 
 }  // namespace
 
 struct ChangeNotifier::Impl {
+    // One watched directory. Its place in the tree is its parent's watch and
+    // its name there, so a directory that moves takes its subtree along.
     struct Watch {
-        int parent = -1;  // watch of the directory holding it; -1 for the root
+        int parent = -1;  // -1 for the watched directory itself
         std::string name;
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::uint64_t generation = 0;
+        std::unordered_map<std::string, int> children;
     };
 
     UniqueFd inotify;
@@ -40,18 +69,27 @@ struct ChangeNotifier::Impl {
     std::string root;
     bool subtree = false;
     bool directoryNames = false;
+    std::vector<char> buffer = std::vector<char>(64 * 1024);
+
+    // Everything below is shared with the threads that walk the tree.
+    mutable std::mutex mutex;
     int rootWatch = -1;
     bool rootGone = false;
     std::unordered_map<int, Watch> watches;
-    std::vector<char> buffer = std::vector<char>(64 * 1024);
+    std::uint64_t generation = 0;
+    std::unordered_map<std::uint32_t, int> moving;  // cookie -> watch detached by IN_MOVED_FROM
+    std::unordered_set<std::string> dirtyDirectories;
+    std::unordered_set<std::string> newSubtrees;
+    bool incomplete = false;
 
-    // Path of a watched directory relative to the root ("" for the root).
-    std::string RelativePath(int wd) const {
+    // Path of a watched directory relative to the root ("" for the root);
+    // nothing when its chain no longer reaches the root.
+    std::optional<std::string> RelativePath(int wd) const {
         std::vector<const std::string*> parts;
         for (int w = wd; w != rootWatch;) {
             auto it = watches.find(w);
-            if (it == watches.end()) {
-                return {};
+            if (it == watches.end() || it->second.parent < 0) {
+                return std::nullopt;
             }
             parts.push_back(&it->second.name);
             w = it->second.parent;
@@ -66,12 +104,97 @@ struct ChangeNotifier::Impl {
         return path;
     }
 
-    std::string AbsolutePath(const std::string& relative) const {
-        return relative.empty() ? root : root + relative + "/";
+    int FindChild(int parent, std::string_view name) const {
+        auto it = watches.find(parent);
+        if (it == watches.end()) {
+            return -1;
+        }
+        auto child = it->second.children.find(std::string(name));
+        return child == it->second.children.end() ? -1 : child->second;
     }
 
-    int AddWatch(const UniqueFd& dirFd) {
-        return ::inotify_add_watch(inotify.Get(), ProcFdPath(dirFd).c_str(), kWatchMask);
+    int FindPath(std::string_view relative) const {
+        int wd = rootWatch;
+        while (wd >= 0 && !relative.empty()) {
+            const std::size_t slash = relative.find('/');
+            wd = FindChild(wd, relative.substr(0, slash));
+            relative =
+                slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+        }
+        return wd;
+    }
+
+    void Detach(int wd) {
+        auto it = watches.find(wd);
+        if (it == watches.end()) {
+            return;
+        }
+        auto parent = watches.find(it->second.parent);
+        if (parent != watches.end()) {
+            auto child = parent->second.children.find(it->second.name);
+            if (child != parent->second.children.end() && child->second == wd) {
+                parent->second.children.erase(child);
+            }
+        }
+        it->second.parent = -1;
+    }
+
+    void Attach(int wd, int parent, std::string_view name) {
+        Watch& w = watches[wd];
+        w.parent = parent;
+        w.name = std::string(name);
+        watches[parent].children[w.name] = wd;
+    }
+
+    // Stops watching wd and everything below it.
+    void RemoveSubtree(int wd) {
+        Detach(wd);
+        std::vector<int> doomed{wd};
+        while (!doomed.empty()) {
+            const int w = doomed.back();
+            doomed.pop_back();
+            auto it = watches.find(w);
+            if (it == watches.end()) {
+                continue;
+            }
+            for (const auto& [name, child] : it->second.children) {
+                doomed.push_back(child);
+            }
+            ::inotify_rm_watch(inotify.Get(), w);
+            watches.erase(it);
+        }
+    }
+
+    // Watches the open directory as child name of parent, replacing a stale
+    // watch of that name and taking over a watch of the same directory met
+    // under another name. Answers the watch, or -1.
+    int Place(int parent, std::string_view name, const UniqueFd& fd, std::uint64_t device,
+              std::uint64_t inode) {
+        const int existing = FindChild(parent, name);
+        if (existing >= 0) {
+            const Watch& w = watches[existing];
+            if (w.device == device && w.inode == inode) {
+                watches[existing].generation = generation;
+                return existing;
+            }
+            RemoveSubtree(existing);  // another directory took the name
+        }
+        const int wd = ::inotify_add_watch(inotify.Get(), ProcFdPath(fd).c_str(), kWatchMask);
+        if (wd < 0) {
+            if (OutOfWatches(errno)) {
+                incomplete = true;
+            }
+            return -1;
+        }
+        if (watches.count(wd) != 0) {
+            Detach(wd);  // it moved here while we were not looking
+        }
+        Watch& w = watches[wd];
+        w.device = device;
+        w.inode = inode;
+        w.generation = generation;
+        Attach(wd, parent, name);
+        return wd;
     }
 
     // Watches every directory below the one watched by wd (opened as dirPath).
@@ -81,26 +204,24 @@ struct ChangeNotifier::Impl {
             Impl& impl;
             std::vector<std::pair<std::size_t, int>> stack;  // path length, watch
             bool content = false;
-            bool full = false;
             Visitor(Impl& i, std::size_t rootLength, int rootWd) : impl(i) {
                 stack.emplace_back(rootLength, rootWd);
             }
-            bool ShouldStop() override { return full; }
+            bool ShouldStop() override { return false; }
             bool Enter(ScanEntry& e) override {
                 const std::size_t parentLength = e.FullPath().size() - e.Name().size();
                 while (stack.size() > 1 && stack.back().first != parentLength) {
                     stack.pop_back();
                 }
                 UniqueFd fd = e.OpenAsDirectory();
-                if (!fd) {
+                if (!fd || !e.Resolve()) {
                     return false;
                 }
-                const int child = impl.AddWatch(fd);
+                const int child =
+                    impl.Place(stack.back().second, e.Name(), fd, e.Device(), e.Inode());
                 if (child < 0) {
-                    full = errno == ENOSPC;
                     return false;
                 }
-                impl.watches[child] = Watch{stack.back().second, std::string(e.Name())};
                 stack.emplace_back(e.FullPath().size() + 1, child);
                 return true;
             }
@@ -119,34 +240,26 @@ struct ChangeNotifier::Impl {
         return visitor.content;
     }
 
-    void RemoveSubtree(int wd) {
-        // Collect the watch and every watch below it.
-        std::vector<int> doomed{wd};
-        for (std::size_t i = 0; i < doomed.size(); ++i) {
-            for (const auto& [w, watch] : watches) {
-                if (watch.parent == doomed[i]) {
-                    doomed.push_back(w);
-                }
-            }
+    // A directory entry name appeared in the directory watched by parent
+    // (relative path parentPath): watch it and what is below it. True when
+    // it holds anything other than directories.
+    bool WatchNewDirectory(int parent, const std::string& parentPath, const std::string& name) {
+        const std::string absolute = root + Join(parentPath, name);
+        UniqueFd fd = OpenDirectory(absolute);
+        struct stat st {};
+        if (!fd || ::fstat(fd.Get(), &st) != 0) {
+            return false;
         }
-        for (int w : doomed) {
-            ::inotify_rm_watch(inotify.Get(), w);
-            watches.erase(w);
-        }
-    }
-
-    int FindChild(int parent, std::string_view name) const {
-        for (const auto& [w, watch] : watches) {
-            if (watch.parent == parent && watch.name == name) {
-                return w;
-            }
-        }
-        return -1;
+        const int child = Place(parent, name, fd, static_cast<std::uint64_t>(st.st_dev),
+                                static_cast<std::uint64_t>(st.st_ino));
+        newSubtrees.insert(Join(parentPath, name));
+        return child >= 0 && AddSubtree(child, absolute);
     }
 
     // Reads the queued events; answers whether any of them counts.
     bool Drain(std::vector<std::string>* changes, bool& failed) {
         bool changed = false;
+        std::lock_guard lock(mutex);
         for (;;) {
             const ssize_t n = ::read(inotify.Get(), buffer.data(), buffer.size());
             if (n < 0) {
@@ -162,14 +275,19 @@ struct ChangeNotifier::Impl {
                 inotify_event ev;
                 std::memcpy(&ev, buffer.data() + off, sizeof(ev));
                 const char* namePtr = buffer.data() + off + sizeof(inotify_event);
-                const std::string name = ev.len > 0 ? std::string(namePtr, ::strnlen(namePtr, ev.len))
-                                                    : std::string();
+                const std::string name =
+                    ev.len > 0 ? std::string(namePtr, ::strnlen(namePtr, ev.len)) : std::string();
                 off += sizeof(inotify_event) + ev.len;
                 if (HandleEvent(ev, name, changes)) {
                     changed = true;
                 }
             }
         }
+        // A directory moved out of the tree never comes back under a watch.
+        for (const auto& [cookie, wd] : moving) {
+            RemoveSubtree(wd);
+        }
+        moving.clear();
         failed = rootGone;
         return changed;
     }
@@ -183,13 +301,17 @@ struct ChangeNotifier::Impl {
             return true;
         };
         if ((ev.mask & IN_Q_OVERFLOW) != 0) {
+            incomplete = true;
             return note({});
         }
         if ((ev.mask & IN_IGNORED) != 0) {
-            watches.erase(ev.wd);
             if (ev.wd == rootWatch) {
                 rootGone = true;
                 return note({});
+            }
+            if (watches.count(ev.wd) != 0) {
+                Detach(ev.wd);
+                watches.erase(ev.wd);
             }
             return false;
         }
@@ -199,36 +321,64 @@ struct ChangeNotifier::Impl {
                 rootGone = true;
                 return note({});
             }
-            return false;
+            return false;  // its parent reports the same as a name change
         }
         if (watches.find(ev.wd) == watches.end()) {
             return false;  // a watch removed a moment ago
         }
-        std::string relative = RelativePath(ev.wd);
-        std::string path = relative.empty() ? name : relative + "/" + name;
+        const std::optional<std::string> where = RelativePath(ev.wd);
+        if (!where) {
+            incomplete = true;  // a watch that lost its place in the tree
+            return note({});
+        }
+        const std::string& relative = *where;
+        std::string path = Join(relative, name);
         if ((ev.mask & IN_ISDIR) == 0) {
-            return (ev.mask & kFileEvents) != 0 ? note(std::move(path)) : false;
+            if ((ev.mask & kFileEvents) == 0) {
+                return false;
+            }
+            dirtyDirectories.insert(relative);
+            return note(std::move(path));
         }
         bool relevant = directoryNames && (ev.mask & kNameEvents) != 0;
+        if ((ev.mask & (kNameEvents | IN_ATTRIB)) != 0) {
+            dirtyDirectories.insert(relative);
+        }
         if (subtree) {
-            if ((ev.mask & (IN_MOVED_FROM | IN_DELETE)) != 0) {
+            if ((ev.mask & IN_MOVED_FROM) != 0) {
+                const int child = FindChild(ev.wd, name);
+                if (child >= 0) {
+                    Detach(child);
+                    moving[ev.cookie] = child;
+                }
+                // Files that left with a moved directory are gone from here.
+                relevant = true;
+            } else if ((ev.mask & IN_DELETE) != 0) {
                 const int child = FindChild(ev.wd, name);
                 if (child >= 0) {
                     RemoveSubtree(child);
                 }
-                // Files that left with a moved directory are gone from the tree.
-                relevant = relevant || (ev.mask & IN_MOVED_FROM) != 0;
-            }
-            if ((ev.mask & (IN_CREATE | IN_MOVED_TO)) != 0 && FindChild(ev.wd, name) < 0) {
-                const std::string absolute = AbsolutePath(relative) + name;
-                UniqueFd fd = OpenDirectory(absolute);
-                const int child = fd ? AddWatch(fd) : -1;
-                if (child >= 0) {
-                    watches[child] = Watch{ev.wd, name};
-                    // Whatever was created inside before the watch existed.
-                    if (AddSubtree(child, absolute)) {
-                        relevant = true;
-                    }
+            } else if ((ev.mask & IN_MOVED_TO) != 0 && moving.count(ev.cookie) != 0) {
+                // Moved within the tree: the watches move along.
+                const int moved = moving[ev.cookie];
+                moving.erase(ev.cookie);
+                const int stale = FindChild(ev.wd, name);
+                if (stale >= 0 && stale != moved) {
+                    RemoveSubtree(stale);
+                }
+                Attach(moved, ev.wd, name);
+                newSubtrees.insert(path);
+                relevant = true;
+            } else if ((ev.mask & (IN_CREATE | IN_MOVED_TO)) != 0) {
+                // A new directory, or one moved in from outside, replacing
+                // whatever had its name.
+                if (WatchNewDirectory(ev.wd, relative, name)) {
+                    relevant = true;
+                }
+            } else if ((ev.mask & IN_ATTRIB) != 0 && FindChild(ev.wd, name) < 0) {
+                // A directory that could not be read may have become readable.
+                if (WatchNewDirectory(ev.wd, relative, name)) {
+                    relevant = true;
                 }
             }
         }
@@ -242,10 +392,13 @@ ChangeNotifier::ChangeNotifier() : m_impl(std::make_unique<Impl>()) {
 
 ChangeNotifier::~ChangeNotifier() = default;
 
-bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directoryNames) {
+bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directoryNames,
+                           bool walkSubtree) {
     Impl& d = *m_impl;
+    std::lock_guard lock(d.mutex);
     d.inotify.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     d.watches.clear();
+    d.moving.clear();
     d.rootWatch = -1;
     d.rootGone = false;
     if (!d.inotify || !d.stopEvent) {
@@ -258,17 +411,21 @@ bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directory
     d.subtree = subtree;
     d.directoryNames = directoryNames;
     UniqueFd fd = OpenDirectory(d.root);
-    if (!fd) {
+    struct stat st {};
+    if (!fd || ::fstat(fd.Get(), &st) != 0) {
         d.inotify.Reset();
         return false;
     }
-    d.rootWatch = d.AddWatch(fd);
+    d.rootWatch = ::inotify_add_watch(d.inotify.Get(), ProcFdPath(fd).c_str(), kWatchMask);
     if (d.rootWatch < 0) {
         d.inotify.Reset();
         return false;
     }
-    d.watches[d.rootWatch] = Impl::Watch{};
-    if (subtree) {
+    Impl::Watch& rootEntry = d.watches[d.rootWatch];
+    rootEntry.device = static_cast<std::uint64_t>(st.st_dev);
+    rootEntry.inode = static_cast<std::uint64_t>(st.st_ino);
+    rootEntry.generation = d.generation;
+    if (subtree && walkSubtree) {
         d.AddSubtree(d.rootWatch, d.root);
     }
     return true;
@@ -277,8 +434,11 @@ bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directory
 ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
                                             std::vector<std::string>* changes) {
     Impl& d = *m_impl;
-    if (!d.inotify || d.rootGone) {
-        return Result::Failed;
+    {
+        std::lock_guard lock(d.mutex);
+        if (!d.inotify || d.rootGone) {
+            return Result::Failed;
+        }
     }
     using Clock = std::chrono::steady_clock;
     bool changed = false;
@@ -291,9 +451,9 @@ ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
             if (now >= deadline) {
                 return Result::Changed;
             }
-            const auto left = std::min(
-                std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now),
-                std::chrono::duration_cast<std::chrono::nanoseconds>(options.quiet));
+            const auto left =
+                std::min(std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now),
+                         std::chrono::duration_cast<std::chrono::nanoseconds>(options.quiet));
             timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
             timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
             limit = &timeout;
@@ -333,6 +493,96 @@ void ChangeNotifier::Stop() {
     }
 }
 
-std::size_t ChangeNotifier::WatchCount() const { return m_impl->watches.size(); }
+ChangeSet ChangeNotifier::TakeChanges() {
+    Impl& d = *m_impl;
+    std::lock_guard lock(d.mutex);
+    ChangeSet set;
+    set.directories.assign(d.dirtyDirectories.begin(), d.dirtyDirectories.end());
+    set.newSubtrees.assign(d.newSubtrees.begin(), d.newSubtrees.end());
+    set.incomplete = d.incomplete;
+    set.rootGone = d.rootGone;
+    d.dirtyDirectories.clear();
+    d.newSubtrees.clear();
+    d.incomplete = false;
+    return set;
+}
+
+void ChangeNotifier::BeginWalk() {
+    std::lock_guard lock(m_impl->mutex);
+    ++m_impl->generation;
+    if (auto it = m_impl->watches.find(m_impl->rootWatch); it != m_impl->watches.end()) {
+        it->second.generation = m_impl->generation;
+    }
+}
+
+bool ChangeNotifier::EnsureWatched(std::string_view relativeDirectory, ScanEntry& entry) {
+    Impl& d = *m_impl;
+    if (!entry.Resolve()) {
+        return false;  // gone since it was listed: nothing to watch
+    }
+    std::lock_guard lock(d.mutex);
+    if (!d.inotify) {
+        return false;
+    }
+    const std::size_t slash = relativeDirectory.rfind('/');
+    const std::string_view parentPath =
+        slash == std::string_view::npos ? std::string_view() : relativeDirectory.substr(0, slash);
+    const std::string_view name =
+        slash == std::string_view::npos ? relativeDirectory : relativeDirectory.substr(slash + 1);
+    const int parent = d.FindPath(parentPath);
+    if (parent < 0) {
+        d.incomplete = true;  // its parent is not watched: changes may pass unseen
+        return false;
+    }
+    const int existing = d.FindChild(parent, name);
+    if (existing >= 0) {
+        Impl::Watch& w = d.watches[existing];
+        if (w.device == entry.Device() && w.inode == entry.Inode()) {
+            w.generation = d.generation;
+            return true;
+        }
+    }
+    UniqueFd fd = entry.OpenAsDirectory();
+    if (!fd) {
+        return false;
+    }
+    return d.Place(parent, name, fd, entry.Device(), entry.Inode()) >= 0;
+}
+
+void ChangeNotifier::EndWalk(bool wholeTree) {
+    Impl& d = *m_impl;
+    std::lock_guard lock(d.mutex);
+    if (!wholeTree || !d.inotify) {
+        return;
+    }
+    std::vector<int> unseen;
+    for (const auto& [wd, watch] : d.watches) {
+        if (wd != d.rootWatch && watch.generation < d.generation) {
+            unseen.push_back(wd);
+        }
+    }
+    for (int wd : unseen) {
+        d.RemoveSubtree(wd);
+    }
+}
+
+void ChangeNotifier::Unwatch(std::string_view relativeDirectory) {
+    Impl& d = *m_impl;
+    std::lock_guard lock(d.mutex);
+    const int wd = d.FindPath(relativeDirectory);
+    if (wd >= 0 && wd != d.rootWatch) {
+        d.RemoveSubtree(wd);
+    }
+}
+
+std::size_t ChangeNotifier::WatchCount() const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->watches.size();
+}
+
+bool ChangeNotifier::IsWatched(std::string_view relativeDirectory) const {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->FindPath(relativeDirectory) >= 0;
+}
 
 }  // namespace quorvel::platform

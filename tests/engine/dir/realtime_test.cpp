@@ -19,12 +19,10 @@ using test::Describe;
 using test::DirItem;
 using ::testing::ElementsAre;
 
-// Changes are gathered generously here, so that a burst made by one program
-// is one report however busy the machine is.
+// The program's own gathering of changes is in force: a burst made by one
+// program within milliseconds is one report.
 class RealTimeTest : public test::TempDirTest {
 protected:
-    void SetUp() override { ChangeNotifyThread::SetGathering(300ms, 5000ms); }
-    void TearDown() override { ChangeNotifyThread::SetGathering(500us, 100ms); }
     std::string Base() const { return m_dir.Path().string() + "/"; }
     std::vector<std::string> RealTime(std::vector<std::string> more = {}) const {
         std::vector<std::string> s = {"FileName=" + m_dir.Path().string(), "RealTime=1"};
