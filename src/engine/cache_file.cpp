@@ -1,5 +1,6 @@
 #include "engine/cache_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -68,14 +69,13 @@ std::optional<Contents> Parse(std::string_view bytes) {
     if (!r.U32(rawCount)) {
         return std::nullopt;
     }
-    const auto count = static_cast<std::int32_t>(rawCount);
-    // A negative count, or more records than the bytes can hold, is damage.
-    if (count < 0 || static_cast<std::size_t>(count) > r.Left() / kRecordSize) {
+    const auto count = std::max<std::int32_t>(0, static_cast<std::int32_t>(rawCount));
+    // More records than the bytes can hold is damage.
+    if (static_cast<std::size_t>(count) > r.Left() / kRecordSize) {
         return std::nullopt;
     }
     Contents contents;
     contents.snapshot.Reserve(static_cast<std::size_t>(count));
-    bool anyName = false;
     for (std::int32_t i = 0; i < count; ++i) {
         std::uint32_t key = 0;
         std::uint64_t timeBits = 0, size = 0;
@@ -84,20 +84,23 @@ std::optional<Contents> Parse(std::string_view bytes) {
             return std::nullopt;
         }
         const double time = std::bit_cast<double>(timeBits);
-        if (flag == 0) {
-            contents.snapshot.Append(key, time, static_cast<std::int64_t>(size));
-            continue;
-        }
         if (flag != 1) {
-            return std::nullopt;
+            contents.snapshot.Append(key, time, static_cast<std::int64_t>(size));
+            contents.recordWithoutName = true;
+            continue;
         }
         std::uint32_t rawLength = 0;
         if (!r.U32(rawLength)) {
             return std::nullopt;
         }
         const auto length = static_cast<std::int32_t>(rawLength);
-        if (length < 1 || length > kMaxNameLength) {
+        if (length > kMaxNameLength) {
             return std::nullopt;
+        }
+        if (length < 1) {
+            contents.snapshot.Append(key, time, static_cast<std::int64_t>(size));
+            contents.recordWithoutName = true;
+            continue;
         }
         std::string_view name;
         if (!r.Bytes(static_cast<std::size_t>(length) + 1, name) || name.back() != '\0') {
@@ -108,12 +111,7 @@ std::optional<Contents> Parse(std::string_view bytes) {
             return std::nullopt;
         }
         contents.snapshot.Append(key, time, static_cast<std::int64_t>(size), name);
-        anyName = true;
     }
-    if (r.Left() != 0) {
-        return std::nullopt;
-    }
-    contents.writtenWithoutNames = count > 0 && !anyName;
     return contents;
 }
 

@@ -28,15 +28,17 @@ constexpr std::size_t kRecordSize = 21;
 /// What a valid cache holds.
 struct Contents {
     Snapshot snapshot;
-    /// True when the cache holds records and none of them carries a name:
-    /// it was written while the item kept no names.
-    bool writtenWithoutNames = false;
+    /// True when some record carries no name (it was written while the item
+    /// kept no names, or its name was too long to keep): deleted files could
+    /// not all be named.
+    bool recordWithoutName = false;
 };
 
-/// Reads cache bytes. Nothing when they are not exactly a valid cache:
-/// cut short, a negative count or one the bytes cannot hold, a flag other
-/// than 0 or 1, a name length outside 1 to 4095, a name without its zero
-/// byte or with one inside, or bytes left over after the last record.
+/// Reads cache bytes. A count of 0 or less is an empty snapshot; a record
+/// whose flag is not 1, or whose name length is 0 or less, has no name;
+/// bytes after the last record are not read. Nothing when the bytes are
+/// damaged: cut short of the records the count announces, a name longer
+/// than 4095 bytes, or a name without its zero byte or with one inside.
 std::optional<Contents> Parse(std::string_view bytes);
 
 /// The bytes of a cache holding the snapshot.

