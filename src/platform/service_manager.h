@@ -66,6 +66,7 @@ public:
     /// when there is no unit file or it cannot be deleted or the reload fails.
     bool Remove(const std::string& name, const std::vector<std::string>& unsetVariables = {});
     /// Applies the environment changes to the manager, then starts the unit.
+    /// Fails, changing nothing, when the unit is running already.
     bool Start(const std::string& name, const std::vector<EnvironmentChange>& environment = {});
     bool Stop(const std::string& name);
 

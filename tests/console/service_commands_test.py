@@ -24,6 +24,10 @@ for a in "$@"; do
   case "$a" in -*) ;; *) verb="$a"; break ;; esac
 done
 case ",$STUB_FAIL," in *",$verb,"*) exit 1 ;; esac
+if [ "$verb" = is-active ]; then
+  [ -n "$STUB_ACTIVE" ] && exit 0
+  exit 3
+fi
 exit 0
 """
 
@@ -55,6 +59,7 @@ class ServiceCommandsTest(unittest.TestCase):
         })
         self.env.pop("NOTIFY_SOCKET", None)
         self.env.pop("STUB_FAIL", None)
+        self.env.pop("STUB_ACTIVE", None)
         self.prefix = []
         if self.as_user:
             for root, dirs, files in os.walk(self.dir):
@@ -166,7 +171,16 @@ class ServiceCommandsTest(unittest.TestCase):
                     env_call = manager + ["unset-environment", "QUORVEL_CONFIG"]
                 else:
                     env_call = manager + ["set-environment", "QUORVEL_CONFIG=" + config]
-                self.assertEqual(self.calls(), [env_call, manager + ["start", "quorvinsvc.service"]])
+                self.assertEqual(self.calls(), [
+                    manager + ["is-active", "--quiet", "quorvinsvc.service"], env_call,
+                    manager + ["start", "quorvinsvc.service"]])
+
+    def test_start_while_the_service_runs_fails_and_changes_nothing(self):
+        self.env["STUB_ACTIVE"] = "1"
+        code, out = self.run_program("/start", "other.mon")
+        self.assertEqual((code, out), (1, "Can not start service.\n"))
+        self.assertEqual(self.calls(), [self.manager + ["is-active", "--quiet",
+                                                        "quorvinsvc.service"]])
 
     def test_start_failure(self):
         code, out = self.run_program("/start", "cfg.mon", fail=["start"])
@@ -174,7 +188,7 @@ class ServiceCommandsTest(unittest.TestCase):
         code, out = self.run_program("/start", "cfg.mon", fail=["set-environment"])
         self.assertEqual((code, out), (1, "Can not start service.\n"))
         # Nothing is started with a configuration that did not arrive.
-        self.assertEqual(len(self.calls()), 1)
+        self.assertEqual(len(self.calls()), 2)
 
     def test_stop(self):
         cases = [([], []), (["cfg.mon"], []), (["\\\\host.lan"], ["--host=host.lan"]),

@@ -300,6 +300,11 @@ bool ServiceManager::Remove(const std::string& name,
 
 bool ServiceManager::Start(const std::string& name,
                            const std::vector<EnvironmentChange>& environment) {
+    // A running service keeps its configuration: starting it again would
+    // only hand the next start another one and report success for nothing.
+    if (Systemctl({"is-active", "--quiet", name + ".service"}, true)) {
+        return false;
+    }
     std::vector<std::string> set{"set-environment"};
     std::vector<std::string> unset{"unset-environment"};
     for (const auto& change : environment) {
