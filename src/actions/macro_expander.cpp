@@ -99,8 +99,14 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// The "File" format splits at either separator; "Name" and "Path" split at
+// the platform's own only (elsewhere "\\" is an ordinary character of a name).
 std::size_t LastSeparator(std::string_view name) {
     return name.find_last_of("\\/");
+}
+
+std::size_t LastPlatformSeparator(std::string_view name) {
+    return name.rfind(platform::kPathSeparator);
 }
 
 // Length in bytes of the UTF-8 character that starts at text[pos] (a stray
@@ -310,24 +316,25 @@ void AppendInclude(std::string& out, std::string_view path, std::size_t limit) {
     if (!data) {
         return;
     }
-    // Text mode: every line end becomes a single line feed.
-    const std::string& text = *data;
+    // Text mode: a CR LF line end becomes a single line feed; a UTF-8 byte
+    // order mark is no text; every other byte stays as it is.
+    std::string_view text = *data;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
     out.reserve(out.size() + text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        std::size_t cr = text.find('\r', i);
-        if (cr == std::string::npos) {
-            cr = text.size();
+        std::size_t crlf = text.find("\r\n", i);
+        if (crlf == std::string_view::npos) {
+            crlf = text.size();
         }
-        out.append(text, i, cr - i);
-        if (cr == text.size()) {
+        out.append(text.substr(i, crlf - i));
+        if (crlf == text.size()) {
             break;
         }
         out += '\n';
-        i = cr + 1;
-        if (i < text.size() && text[i] == '\n') {
-            ++i;
-        }
+        i = crlf + 2;
     }
 }
 
@@ -523,12 +530,12 @@ private:
                 }
                 break;
             case Macro::Name: {
-                const std::size_t sep = LastSeparator(m_name);
+                const std::size_t sep = LastPlatformSeparator(m_name);
                 out += sep == std::string_view::npos ? m_name : m_name.substr(sep + 1);
                 break;
             }
             case Macro::Path: {
-                const std::size_t sep = LastSeparator(m_name);
+                const std::size_t sep = LastPlatformSeparator(m_name);
                 if (sep != std::string_view::npos) {
                     out += m_name.substr(0, sep);
                 }

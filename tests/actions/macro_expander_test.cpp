@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -24,6 +25,15 @@ FileData Record(std::string name, FileKind kind = FileKind::Changed) {
 
 FileData WindowsRecord() {
     return Record("C:\\logs\\app\\error.log");
+}
+// A path written with "/" in the platform's own separators: "Name" and
+// "Path" split at those.
+std::string Native(std::string path) {
+    std::replace(path.begin(), path.end(), '/', platform::kPathSeparator);
+    return path;
+}
+FileData NativeRecord() {
+    return Record(Native("/logs/app/error.log"));
 }
 FileData PosixRecord() {
     return Record("/logs/app/error.log");
@@ -69,13 +79,11 @@ TEST(MacroExpanderTest, WorkedExamplesOfOneRecord) {
         {"%File=\"'copy of 'N\"", "copy of error"},
         {"%File=\"S:2\"", "\\app"},
         {"%File=\"RDP\"", "C:/logs/app"},
-        {"%Name and %Path", "error.log and C:\\logs\\app"},
         {"%Size, %Size=\",\", %Size=\"K.\", %Size=\"M\"", "1234567, 1,234,567, 1.205, 1"},
         {"%Time=\"yyyy-mm-dd hh:nn:ss\"", "2002-06-15 14:30:05"},
-        {"%Changed=\"changed: \"%Name", "changed: error.log"},
         {"%Added=\"new\"", ""},
         {"%Chr=\"13\"%Chr=\"10\"", "\r\n"},
-        {"%Substring=\"1,5,%Name\"", "error"},
+        {"%Substring=\"1,5,%File=\"N\"\"", "error"},
         {"100%%", "100%"},
         {"%Filename", "C:\\logs\\app\\error.logname"},
         {"50% off", "50 off"},
@@ -83,6 +91,12 @@ TEST(MacroExpanderTest, WorkedExamplesOfOneRecord) {
     const FileData record = WindowsRecord();
     for (const Example& e : examples) {
         EXPECT_EQ(ExpandRecord(record, e.text), e.expected) << e.text;
+    }
+    // Name and Path split at the platform's separator only.
+    if (platform::kPathSeparator == '\\') {
+        EXPECT_EQ(ExpandRecord(record, "%Name and %Path"), "error.log and C:\\logs\\app");
+    } else {
+        EXPECT_EQ(ExpandRecord(record, "%Name and %Path"), "C:\\logs\\app\\error.log and ");
     }
 }
 
@@ -97,6 +111,7 @@ TEST(MacroExpanderTest, SameRulesWithForwardSlashes) {
         {"%File=\"S:3\"", ""},
         {"%File=\"RDP\"", "/logs/app"},
         {"%Name and %Path", "error.log and /logs/app"},
+        {"%Changed=\"changed: \"%Name", "changed: error.log"},
         {"%Substring=\"1,5,%Name\"", "error"},
     };
     const FileData record = PosixRecord();
@@ -111,9 +126,9 @@ TEST(MacroExpanderTest, TextWithoutPercentIsReturnedUnchanged) {
 }
 
 TEST(MacroExpanderTest, NamesAreTriedInTableOrderAndMatchAsPrefixes) {
-    const FileData record = WindowsRecord();
+    const FileData record = NativeRecord();
     EXPECT_EQ(ExpandRecord(record, "%NAMEs"), "error.logs");
-    EXPECT_EQ(ExpandRecord(record, "%pathx"), "C:\\logs\\appx");
+    EXPECT_EQ(ExpandRecord(record, "%pathx"), Native("/logs/appx"));
     // "Size" is tried before "SysDate"; neither hides the other.
     EXPECT_EQ(ExpandRecord(record, "%SysDate=\"'ok'\""), "ok");
     EXPECT_EQ(ExpandRecord(record, "%Sizes"), "1234567s");
@@ -135,7 +150,7 @@ TEST(MacroExpanderTest, PercentAtTheEndVanishes) {
 }
 
 TEST(MacroExpanderTest, ParametersHoldEscapesAndNestedMacros) {
-    const FileData record = WindowsRecord();
+    const FileData record = NativeRecord();
     EXPECT_EQ(ExpandRecord(record, R"(%Changed="a\"b\\c\d")"), "a\"b\\cd");
     EXPECT_EQ(ExpandRecord(record, R"(%Changed="[%Name]")"), "[error.log]");
     // A nested macro with a parameter of its own.
@@ -206,8 +221,12 @@ TEST(MacroExpanderTest, FileFormatOfUnusualNames) {
     EXPECT_EQ(ExpandRecord(none, "[%File][%Name][%Path][%File=\"DPNE\"]"), "[][][][]");
 }
 
-TEST(MacroExpanderTest, NameAndPathSplitAtEitherSeparator) {
-    EXPECT_EQ(ExpandRecord(Record("/a/b\\c.txt"), "%Name|%Path"), "c.txt|/a/b");
+TEST(MacroExpanderTest, NameAndPathSplitAtThePlatformSeparatorOnly) {
+    if (platform::kPathSeparator == '/') {
+        // A backslash is an ordinary character of a name here.
+        EXPECT_EQ(ExpandRecord(Record("/a/x\\y.txt"), "%Name|%Path"), "x\\y.txt|/a");
+        EXPECT_EQ(ExpandRecord(Record("/a/x\\y.txt"), "%File=\"N.E\""), "y.txt");
+    }
     EXPECT_EQ(ExpandRecord(Record("plain.txt"), "%Name|%Path"), "plain.txt|");
     EXPECT_EQ(ExpandRecord(Record("/top"), "%Name|%Path"), "top|");
     EXPECT_EQ(ExpandRecord(Record("dir/"), "%Name|%Path"), "|dir");
@@ -324,16 +343,17 @@ TEST(MacroExpanderTest, EnvironmentReadsTheProcessEnvironment) {
 class MacroIncludeTest : public test::TempDirTest {};
 
 TEST_F(MacroIncludeTest, IncludeReadsTheWholeFileWithLineFeeds) {
+    // A byte order mark is skipped, CR LF becomes LF, a lone CR stays.
     const std::string path = m_dir.Write("part.txt",
-                                         "one\r\ntwo\rthree\n\x1A"
+                                         "\xEF\xBB\xBFone\r\ntwo\rthree\n\x1A"
                                          "after\r\n");
     const FileData record = WindowsRecord();
     EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + path + "\"]"),
-              "[one\ntwo\nthree\n\x1A"
+              "[one\ntwo\rthree\n\x1A"
               "after\n]");
     // The path itself may come from macros.
     EXPECT_EQ(ExpandRecord(Record(path), "%Include=\"%File\""),
-              "one\ntwo\nthree\n\x1A"
+              "one\ntwo\rthree\n\x1A"
               "after\n");
 }
 
@@ -408,8 +428,8 @@ TEST(MacroExpanderTest, FormatsNestedInFormatsStayBounded) {
 }
 
 FileList ThreeRecords() {
-    return {Record("C:\\d\\a", FileKind::Added), Record("C:\\d\\b", FileKind::Changed),
-            Record("C:\\d\\c", FileKind::Deleted)};
+    return {Record(Native("/d/a"), FileKind::Added), Record(Native("/d/b"), FileKind::Changed),
+            Record(Native("/d/c"), FileKind::Deleted)};
 }
 
 TEST(MacroExpanderListTest, WorkedExamplesOfLists) {
@@ -493,9 +513,7 @@ TEST(MacroExpanderListTest, SectionsSingleAndRepeating) {
     const DateTime run = At(2010, 1, 1, 12);
     // Single sections run to the next repeating one and use the first record.
     auto r = ExpandList(files, run, "cmd %Name %Path%(%Name;%) end %Name", 1, 0);
-    EXPECT_EQ(r.text,
-              "cmd b C:\\d"
-              "b;c; end b");
+    EXPECT_EQ(r.text, "cmd b " + Native("/d") + "b;c; end b");
     // Two repeating sections, each over the whole range.
     r = ExpandList(files, run, "%(%Name%)-%(%Added=\"+\"%Changed=\"~\"%Deleted=\"-\"%)", 0, 0);
     EXPECT_EQ(r.text, "abc-+~-");
