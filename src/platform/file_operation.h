@@ -49,7 +49,7 @@ public:
 };
 
 /// The console's answers: never replace where a confirmation would be asked,
-/// print errors to standard error when progress is shown, else stay silent.
+/// and print every error the operation reports to standard error.
 class ConsoleFileOpUi : public FileOpUi {
 public:
     bool ConfirmOverwrite(const FileOperation& operation, const std::string& source,

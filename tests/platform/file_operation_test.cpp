@@ -264,7 +264,7 @@ TEST_F(FileOperationTest, UndoableDeleteMovesToTheHomeTrashWithInfoFiles) {
     EXPECT_TRUE(fs::exists(trash / "info/folder.trashinfo"));
 }
 
-TEST_F(FileOperationTest, ConsoleUiKeepsExistingFilesAndPrintsErrorsOnlyWithProgress) {
+TEST_F(FileOperationTest, ConsoleUiKeepsExistingFilesAndPrintsEveryErrorReported) {
     platform::ConsoleFileOpUi console;
     std::string a = m_dir.Write("a", "new");
     std::string b = m_dir.Write("b", "old");
@@ -279,7 +279,13 @@ TEST_F(FileOperationTest, ConsoleUiKeepsExistingFilesAndPrintsErrorsOnlyWithProg
     EXPECT_FALSE(platform::RunFileOperation(missing, console));
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("nothing-here"));
 
+    // Without progress the errors still reach standard error...
     missing.showProgress = false;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(platform::RunFileOperation(missing, console));
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("nothing-here"));
+    // ...unless the operation reports none.
+    missing.reportErrors = false;
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(platform::RunFileOperation(missing, console));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");

@@ -542,10 +542,7 @@ bool ConsoleFileOpUi::ConfirmOverwrite(const FileOperation&, const std::string&,
 
 void ConsoleFileOpUi::Progress(const FileOperation&, const std::string&) {}
 
-void ConsoleFileOpUi::Error(const FileOperation& operation, const std::string& message) {
-    if (!operation.showProgress) {
-        return;
-    }
+void ConsoleFileOpUi::Error(const FileOperation&, const std::string& message) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
     std::string line = message + "\n";
