@@ -13,6 +13,7 @@ public:
     static std::shared_ptr<CheckFileThread> Create(bool paused);
 
     int IfChanged() const { return m_ifChanged->Value(); }
+    bool MustExist() const { return m_mustExist->Value(); }
 
 protected:
     explicit CheckFileThread(bool paused);

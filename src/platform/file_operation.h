@@ -46,6 +46,8 @@ public:
     virtual void Progress(const FileOperation& operation, const std::string& source) = 0;
     /// One failure, as a sentence; called when the operation reports errors.
     virtual void Error(const FileOperation& operation, const std::string& message) = 0;
+    /// The operation has ended (after its last Progress, Error or question).
+    virtual void Finished(const FileOperation& /*operation*/) {}
 };
 
 /// The console's answers: never replace where a confirmation would be asked,

@@ -30,6 +30,9 @@ std::string HomeDirectory();
 /// True when the process runs as the system's administrator (root).
 bool IsPrivileged();
 
+/// The id of the user the process runs as.
+unsigned CurrentUserId();
+
 /// Directory for this program's user settings: $XDG_CONFIG_HOME/quorvel
 /// (~/.config/quorvel). No trailing separator; not created.
 std::string UserConfigDirectory();

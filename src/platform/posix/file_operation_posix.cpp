@@ -532,7 +532,9 @@ std::shared_ptr<FileOpUi> g_ui;
 }  // namespace
 
 bool RunFileOperation(const FileOperation& operation, FileOpUi& ui) {
-    return Runner(operation, ui).Run();
+    const bool ok = Runner(operation, ui).Run();
+    ui.Finished(operation);
+    return ok;
 }
 
 bool ConsoleFileOpUi::ConfirmOverwrite(const FileOperation&, const std::string&,

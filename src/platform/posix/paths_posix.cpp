@@ -61,6 +61,8 @@ std::string HomeDirectory() {
     return "/";
 }
 
+unsigned CurrentUserId() { return static_cast<unsigned>(::getuid()); }
+
 bool IsPrivileged() { return geteuid() == 0; }
 
 namespace {

@@ -1,0 +1,103 @@
+#include "gui/file_dialogs.h"
+
+#include <QFileDialog>
+
+#include <deque>
+
+namespace quorvel::gui {
+
+namespace {
+
+struct Script {
+    bool answering = false;
+    std::deque<QString> answers;
+    int asked = 0;
+};
+
+Script& TheScript() {
+    static Script script;
+    return script;
+}
+
+std::optional<QString> Scripted() {
+    Script& s = TheScript();
+    ++s.asked;
+    if (!s.answers.empty()) {
+        QString answer = s.answers.front();
+        s.answers.pop_front();
+        return answer;
+    }
+    if (s.answering) {
+        return QString();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+QString FileDialogs::QtFilter(const QString& pipeFilter) {
+    const QStringList parts = pipeFilter.split('|');
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString label = parts[i];
+        // The label may name the patterns already ("Files (*.mon)").
+        if (!label.contains('(')) {
+            label += " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+        }
+        filters.push_back(label);
+    }
+    return filters.join(";;");
+}
+
+QString FileDialogs::OpenFile(QWidget* parent, const QString& title, const QString& directory,
+                              const QString& filter) {
+    if (auto answer = Scripted()) {
+        return *answer;
+    }
+    return QFileDialog::getOpenFileName(parent, title, directory, QtFilter(filter));
+}
+
+QStringList FileDialogs::OpenFiles(QWidget* parent, const QString& title, const QString& directory,
+                                   const QString& filter) {
+    if (auto answer = Scripted()) {
+        return answer->isEmpty() ? QStringList() : answer->split('\n');
+    }
+    return QFileDialog::getOpenFileNames(parent, title, directory, QtFilter(filter));
+}
+
+QString FileDialogs::SaveFile(QWidget* parent, const QString& title, const QString& directory,
+                              const QString& filter, const QString& defaultSuffix) {
+    if (auto answer = Scripted()) {
+        return *answer;
+    }
+    QFileDialog dialog(parent, title, directory, QtFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(defaultSuffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
+QString FileDialogs::Folder(QWidget* parent, const QString& title, const QString& directory) {
+    if (auto answer = Scripted()) {
+        return *answer;
+    }
+    return QFileDialog::getExistingDirectory(parent, title, directory);
+}
+
+void FileDialogs::AnswerNext(const QString& answer) {
+    TheScript().answers.push_back(answer);
+}
+
+void FileDialogs::SetAnswering(bool on) {
+    TheScript().answering = on;
+}
+
+int FileDialogs::Asked() {
+    return TheScript().asked;
+}
+
+}  // namespace quorvel::gui

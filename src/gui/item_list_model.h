@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "actions/action.h"
+#include "core/item_state.h"
+
+namespace quorvel {
+class BaseMonitoring;
+}
+
+namespace quorvel::gui {
+
+/// The rows of the main window, one per entry of the configuration in list
+/// order. A row keeps what it shows (state, path, interval text, enabled
+/// action kinds, comment), filled from its item when the window says so;
+/// items themselves are never read while painting.
+class ItemListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { StateColumn = 0, PathColumn, IntervalColumn, ActionsColumn, CommentColumn };
+    /// The enabled action kinds of a row, as a QVariantList of ints.
+    static constexpr int kActionsRole = Qt::UserRole + 1;
+    /// True for a separator row.
+    static constexpr int kSeparatorRole = Qt::UserRole + 2;
+
+    explicit ItemListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
+
+    /// Inserts empty rows at row (appends at rowCount()).
+    void InsertRows(int row, int count);
+    void RemoveRowAt(int row);
+    void RemoveAll();
+    /// Moves the row from one place to another (both valid, different).
+    void MoveRow(int from, int to);
+
+    /// Fills every text of a row from its entry (none: a separator).
+    void FillRow(int row, const BaseMonitoring* item);
+    void SetState(int row, ItemState state);
+    /// Column 2: the interval, then the seconds left in parentheses. Many
+    /// rows at once announce their change together (CountdownsChanged).
+    void SetCountdown(int row, int interval, int secondsLeft, bool announce = true);
+    /// Announces that the interval column of every row may have changed.
+    void CountdownsChanged();
+
+    ItemState StateAt(int row) const;
+    bool IsSeparator(int row) const;
+    QString IntervalTextAt(int row) const {
+        return Valid(row) ? m_rows[Index(row)].interval : QString();
+    }
+
+private:
+    struct Row {
+        QString path;
+        QString interval;
+        QString comment;
+        std::vector<std::uint8_t> actions;  // enabled kinds in list order
+        ItemState state = ItemState::Unknown;
+        bool separator = false;
+    };
+    bool Valid(int row) const { return row >= 0 && row < static_cast<int>(m_rows.size()); }
+    static std::size_t Index(int row) { return static_cast<std::size_t>(row); }
+    void RowChanged(int row, int firstColumn, int lastColumn);
+
+    std::vector<Row> m_rows;
+    QString m_titles[5];
+};
+
+}  // namespace quorvel::gui

@@ -1,0 +1,110 @@
+// The desktop program: the item list in a window with a tray icon.
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "actions/date_format.h"
+#include "engine/base_monitoring.h"
+#include "gui/file_op_dialogs.h"
+#include "gui/main_form.h"
+#include "gui/message_boxes.h"
+#include "gui/popup_box.h"
+#include "gui/restore_hot_key.h"
+#include "gui/single_instance.h"
+#include "platform/file_operation.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "settings/adv_string_list.h"
+#include "settings/options.h"
+
+namespace {
+
+using namespace quorvel;
+using namespace quorvel::gui;
+
+// Stopped workers get this long to leave their bodies before the process
+// ends; one busy in a long action is not waited for beyond it.
+constexpr std::chrono::seconds kWorkerDeadline{5};
+
+int Run(QApplication& app) {
+    Options& options = Options::Instance();
+    options.LoadAll();
+
+    SingleInstance instance;
+    if (options.OneInstance() && instance.Claim() == SingleInstance::Outcome::OtherRestored) {
+        return 0;  // the running one came back; nothing written
+    }
+
+    // Dates and times in texts use fixed formats; only names come from the
+    // user's locale.
+    std::setlocale(LC_TIME, "");
+    (void)DateFormatSettings::System();
+
+    platform::SetMessageBox(std::make_shared<PopupBox>());
+    platform::SetFileOpUi(std::make_shared<FileOpDialogs>());
+
+    auto form = std::make_unique<MainForm>();
+    RestoreHotKey hotKey;
+    QObject::connect(&hotKey, &RestoreHotKey::Pressed, form.get(), &MainForm::RestoreWindow);
+    QObject::connect(&instance, &SingleInstance::RestoreRequested, form.get(),
+                     &MainForm::RestoreWindow);
+    form->Hooks().singleInstance = [&instance](bool oneInstance) {
+        if (oneInstance && !instance.Holding()) {
+            instance.Claim();  // holds nothing when another one answers
+        }
+    };
+    form->Hooks().restoreKey = [&hotKey](int shortcut) { hotKey.Register(shortcut); };
+    form->ApplyOptions();
+    form->show();
+    QApplication::processEvents();
+
+    // The configuration: the rest of the command line, or the default one.
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    const QString typed = arguments.join(' ');
+    const QString path =
+        typed.isEmpty() ? QString::fromStdString(platform::DefaultConfigurationFile()) : typed;
+    form->SetConfigName(path);
+    if (!form->LoadConfiguration(path) && !typed.isEmpty()) {
+        MessageBoxes::Show(
+            form.get(), QStringLiteral("Quorvel"),
+            QString::fromStdString(Strings().Text(lngCantLoad)) + " \"" + path + "\".",
+            QMessageBox::Critical, QMessageBox::Ok);
+    }
+    form->ShowConfigName();
+    if (options.StartMinimized()) {
+        form->showMinimized();
+    }
+    const int code = app.exec();
+    (void)code;
+    form.reset();  // stops every item
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    int code = 0;
+    try {
+        code = Run(app);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quorvin: %s\n", e.what());
+    }
+    // Stopped items leave their bodies at their next test; a worker stuck past
+    // the deadline must not see static objects destroyed under it.
+    if (!BaseMonitoring::WaitForWorkers(kWorkerDeadline)) {
+        std::fflush(nullptr);
+        std::quick_exit(code);
+    }
+    return code;
+}

@@ -1,0 +1,1002 @@
+#include "gui/main_form.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <algorithm>
+
+#include "engine/base_monitoring.h"
+#include "engine/check_file_thread.h"
+#include "engine/monitor_process.h"
+#include "gui/file_dialogs.h"
+#include "gui/form_positions.h"
+#include "gui/form_translator.h"
+#include "gui/item_list_model.h"
+#include "gui/item_list_view.h"
+#include "gui/item_observer_bridge.h"
+#include "gui/list_header.h"
+#include "gui/message_boxes.h"
+#include "gui/pictures.h"
+#include "gui/thread_bridge.h"
+#include "gui/tray_icon.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+#include "platform/sound_player.h"
+#include "platform/thread.h"
+#include "settings/adv_string_list.h"
+#include "settings/lang.h"
+#include "settings/options.h"
+#include "ui_main_form.h"
+
+namespace quorvel::gui {
+
+namespace {
+
+constexpr const char* kUntitled = "Untitled.mon";
+constexpr int kDefaultWidths[5] = {50, 200, 50, 100, 200};
+const QString kProduct = QStringLiteral("Quorvel");
+
+}  // namespace
+
+/// The status bar's first panel: the "all stopped" and "modified" marks,
+/// each drawn in colour when it holds and greyed otherwise.
+class StatusIcons : public QWidget {
+public:
+    explicit StatusIcons(QWidget* parent) : QWidget(parent) { setFixedWidth(34); }
+    void Set(bool stopped, bool modified) {
+        m_stopped = stopped;
+        m_modified = modified;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const int top = (height() - 16) / 2;
+        Pictures::Named("SmallPause")
+            .paint(&painter, QRect(0, top, 16, 16), Qt::AlignCenter,
+                   m_stopped ? QIcon::Normal : QIcon::Disabled);
+        Pictures::Named("SaveAct").paint(&painter, QRect(16, top, 16, 16), Qt::AlignCenter,
+                                         m_modified ? QIcon::Normal : QIcon::Disabled);
+    }
+
+private:
+    bool m_stopped = false;
+    bool m_modified = false;
+};
+
+MainForm::MainForm(QWidget* parent)
+    : QMainWindow(parent),
+      m_ui(std::make_unique<Ui::MainForm>()),
+      m_list(std::make_unique<MonitorProcess>()),
+      m_model(new ItemListModel(this)) {
+    ThreadBridge::Instance().Reopen();
+    Pictures::Register();
+    m_ui->setupUi(this);
+    setWindowIcon(Pictures::Application());
+
+    // The language and the string table.
+    Options& options = Options::Instance();
+    m_lang = std::make_unique<Lang>(options.Language());
+    m_lang->TranslateStrings(Strings(), "Strings");
+    FillLanguageMenu(m_ui->langItem, *m_lang, [this](const QString& f) { ChangeLanguage(f); });
+
+    // The item list and its rows.
+    m_list->SetObserver(&ItemObserverBridge::Instance());
+    m_list->SetDefaultCacheDirectory(options.CacheDirectory());
+    ItemObserverBridge::Instance().SetWindow(this);
+    View().setModel(m_model);
+    auto* header = m_ui->listHeader;
+    const QString sections[5] = {QString(), QStringLiteral("File (directory)"),
+                                 QStringLiteral("Interval"), QStringLiteral("Actions"),
+                                 QStringLiteral("Description")};
+    for (int i = 0; i < 5; ++i) {
+        header->SetSectionText(i, sections[i]);
+    }
+    // The header strip sets the column widths and follows horizontal scrolling.
+    connect(header, &QHeaderView::sectionResized, this,
+            [this](int section, int, int size) { View().setColumnWidth(section, size); });
+    connect(View().horizontalScrollBar(), &QScrollBar::valueChanged, header,
+            [header](int value) { header->setOffset(value); });
+    const std::vector<int> widths = LoadColumnWidths(
+        "Col", std::vector<int>(std::begin(kDefaultWidths), std::end(kDefaultWidths)));
+    for (int i = 0; i < 5; ++i) {
+        header->resizeSection(i, widths[static_cast<std::size_t>(i)]);
+        View().setColumnWidth(i, widths[static_cast<std::size_t>(i)]);
+    }
+
+    // Status bar: four panels.
+    m_statusIcons = new StatusIcons(statusBar());
+    m_stateLabel = new QLabel(statusBar());
+    m_modifiedLabel = new QLabel(statusBar());
+    m_emptyLabel = new QLabel(statusBar());
+    for (QLabel* label : {m_stateLabel, m_modifiedLabel}) {
+        label->setFixedWidth(100);
+        label->setAlignment(Qt::AlignCenter);
+        label->setProperty(kNotTranslated, true);
+    }
+    m_emptyLabel->setFixedWidth(50);
+    statusBar()->addWidget(m_statusIcons);
+    statusBar()->addWidget(m_stateLabel);
+    statusBar()->addWidget(m_modifiedLabel);
+    statusBar()->addWidget(m_emptyLabel);
+
+    BuildMenus();
+    m_tray = new TrayIcon(m_trayMenu, this);
+    ShowTrayPicture(TrayPicture::Normal);
+    TrayHint();
+    ConnectCommands();
+
+    TranslateForm(this, m_lang->File());
+    ApplyOptions();
+    m_ui->toolbarItem->setChecked(options.ShowToolbar());
+    m_ui->toolbarPopItem->setChecked(options.ShowToolbar());
+    m_ui->statusBarItem->setChecked(options.ShowStatusBar());
+    m_ui->statusBarPopItem->setChecked(options.ShowStatusBar());
+    m_ui->toolBar->setVisible(options.ShowToolbar());
+    statusBar()->setVisible(options.ShowStatusBar());
+    UpdateAllStoppedCaptions();
+    UpdateStatusBar();
+
+    connect(&m_refresh, &QTimer::timeout, this, &MainForm::RefreshTick);
+    m_refresh.start();
+    setAcceptDrops(true);
+
+    // The client area's size before a saved placement applies.
+    resize(683, 242 + menuBar()->sizeHint().height() + m_ui->toolBar->sizeHint().height() +
+                    statusBar()->sizeHint().height());
+    m_positions = std::make_unique<FormPositions>(this, "\\Positions\\Main", true);
+    m_positions->Restore();
+    UpdateCommandStates(-1);
+}
+
+MainForm::~MainForm() {
+    // Workers inside a notification are let go first, and none reaches this
+    // window again.
+    ItemObserverBridge::Instance().SetWindow(nullptr);
+    ThreadBridge::Instance().Close();
+    setAcceptDrops(false);
+    if (m_hooks.restoreKey) {
+        m_hooks.restoreKey(0);
+    }
+    delete m_tray;
+    m_tray = nullptr;
+    m_list->Clear();
+    if (m_positions) {
+        m_positions->Save();
+    }
+}
+
+ItemListView& MainForm::View() {
+    return *m_ui->filesListView;
+}
+
+QString MainForm::Text(int index) const {
+    return QString::fromStdString(Strings().Text(index));
+}
+
+void MainForm::BuildMenus() {
+    Ui::MainForm& ui = *m_ui;
+    m_itemPopupMenu = new QMenu(this);
+    m_itemPopupMenu->setObjectName("itemPopupMenu");
+    for (QAction* a :
+         {ui.propPopItem, (QAction*)nullptr, ui.addPopItem, ui.addDirItem, ui.delPopItem,
+          (QAction*)nullptr, ui.suspendPopItem, ui.resumePopItem, (QAction*)nullptr,
+          ui.checkPopItem, ui.actionPopItem, (QAction*)nullptr, ui.copyPopItem, ui.addSepPop}) {
+        if (a == nullptr) {
+            m_itemPopupMenu->addSeparator();
+        } else {
+            m_itemPopupMenu->addAction(a);
+        }
+    }
+    m_itemPopupMenu->setDefaultAction(ui.propPopItem);
+
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName("trayMenu");
+    for (QAction* a : {ui.restoreItem, ui.popStopItem, ui.popContItem, ui.stopSndPopItem,
+                       (QAction*)nullptr, ui.aboutTrayItem, (QAction*)nullptr, ui.exitItem}) {
+        if (a == nullptr) {
+            m_trayMenu->addSeparator();
+        } else {
+            m_trayMenu->addAction(a);
+        }
+    }
+    m_trayMenu->setDefaultAction(ui.restoreItem);
+
+    m_barsPopupMenu = new QMenu(this);
+    m_barsPopupMenu->setObjectName("barsPopupMenu");
+    m_barsPopupMenu->addAction(ui.toolbarPopItem);
+    m_barsPopupMenu->addAction(ui.statusBarPopItem);
+    for (QWidget* bar : {static_cast<QWidget*>(ui.toolBar), static_cast<QWidget*>(statusBar())}) {
+        bar->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(bar, &QWidget::customContextMenuRequested, this,
+                [this, bar](const QPoint& p) { m_barsPopupMenu->popup(bar->mapToGlobal(p)); });
+    }
+    View().setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&View(), &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        const std::vector<int> rows = SelectedRows();
+        UpdateCommandStates(rows.empty() ? -1 : rows.front());
+        m_itemPopupMenu->popup(View().viewport()->mapToGlobal(p));
+    });
+
+    // Disabled toolbar buttons and menu entries have pictures of their own.
+    const struct {
+        QAction* action;
+        const char* normal;
+        const char* disabled;
+    } variants[] = {
+        {ui.copyButton, "bmpCopy", "bmpCopy_Dis"},
+        {ui.deleteButton, "bmpNoFile", "bmpNoFile_Dis"},
+        {ui.propButton, "bmpProp", "bmpProp_Dis"},
+        {ui.suspendButton, "bmpPause", "bmpPause_Dis"},
+        {ui.resumeButton, "bmpPlay", "bmpPlay_Dis"},
+        {ui.downButton, "bmpDown", "bmpDown_Dis"},
+        {ui.upButton, "bmpUp", "bmpUp_Dis"},
+        {ui.checkButton, "bmpUnknown", "bmpUnknown_Dis"},
+        {ui.doButton, "bmpRun", "bmpRun_Dis"},
+        {ui.deleteItem, "bmpNoFile", "bmpNoFile_Inact"},
+        {ui.suspendItem, "bmpPause", "bmpPause_Inact"},
+        {ui.resumeItem, "bmpPlay", "bmpPlay_Inact"},
+        {ui.checkItem, "bmpUnknown", "bmpUnknown_Inact"},
+        {ui.actionItem, "bmpRun", "bmpRun_Inact"},
+        {ui.upItem, "bmpUp", "bmpUp_Inact"},
+        {ui.downItem, "bmpDown", "bmpDown_Inact"},
+    };
+    for (const auto& v : variants) {
+        v.action->setIcon(Pictures::WithDisabled(v.normal, v.disabled));
+    }
+    // Shortcuts that the keyboard gives several names.
+    ui.propertiesItem->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    ui.addItem->setShortcut(QKeySequence(Qt::Key_Insert));
+    ui.addDirectoryItem->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Insert));
+    ui.deleteItem->setShortcut(QKeySequence(Qt::Key_Delete));
+    ui.stopSndItem->setShortcut(QKeySequence(Qt::Key_Escape));
+    for (QAction* a : {ui.propertiesItem, ui.deleteItem, ui.addItem, ui.addDirectoryItem,
+                       ui.copyItem, ui.selectAllItem, ui.upItem, ui.downItem}) {
+        a->setShortcutContext(Qt::WindowShortcut);
+    }
+}
+
+void MainForm::ConnectCommands() {
+    Ui::MainForm& ui = *m_ui;
+    auto on = [this](QAction* action, void (MainForm::*slot)()) {
+        connect(action, &QAction::triggered, this, slot);
+    };
+    on(ui.newItem, &MainForm::NewConfiguration);
+    on(ui.loadItem, &MainForm::LoadCommand);
+    on(ui.loadButton, &MainForm::LoadCommand);
+    connect(ui.saveItem, &QAction::triggered, this, [this] { SaveCommand(); });
+    connect(ui.saveButton, &QAction::triggered, this, [this] { SaveCommand(); });
+    connect(ui.saveAsItem, &QAction::triggered, this, [this] { SaveAsCommand(); });
+    on(ui.importItem, &MainForm::ImportCommand);
+    on(ui.exportItem, &MainForm::ExportCommand);
+    connect(ui.quitItem, &QAction::triggered, this, &QWidget::close);
+    connect(ui.exitItem, &QAction::triggered, this, &QWidget::close);
+    for (QAction* a : {ui.copyItem, ui.copyButton, ui.copyPopItem}) {
+        on(a, &MainForm::CopyCommand);
+    }
+    for (QAction* a : {ui.separatorItem, ui.addSepPop}) {
+        on(a, &MainForm::AddSeparator);
+    }
+    for (QAction* a : {ui.upItem, ui.upButton}) {
+        on(a, &MainForm::MoveUp);
+    }
+    for (QAction* a : {ui.downItem, ui.downButton}) {
+        on(a, &MainForm::MoveDown);
+    }
+    on(ui.selectAllItem, &MainForm::SelectAll);
+    for (QAction* a : {ui.addItem, ui.addButton, ui.addPopItem}) {
+        on(a, &MainForm::AddFileCommand);
+    }
+    for (QAction* a : {ui.addDirectoryItem, ui.addDirButton, ui.addDirItem}) {
+        on(a, &MainForm::AddDirectoryCommand);
+    }
+    for (QAction* a : {ui.deleteItem, ui.deleteButton, ui.delPopItem}) {
+        on(a, &MainForm::DeleteCommand);
+    }
+    for (QAction* a : {ui.propertiesItem, ui.propButton, ui.propPopItem}) {
+        on(a, &MainForm::PropertiesCommand);
+    }
+    for (QAction* a : {ui.suspendItem, ui.suspendButton, ui.suspendPopItem}) {
+        on(a, &MainForm::SuspendCommand);
+    }
+    for (QAction* a : {ui.resumeItem, ui.resumeButton, ui.resumePopItem}) {
+        on(a, &MainForm::ResumeCommand);
+    }
+    for (QAction* a : {ui.checkItem, ui.checkButton, ui.checkPopItem}) {
+        on(a, &MainForm::CheckNowCommand);
+    }
+    for (QAction* a : {ui.actionItem, ui.doButton, ui.actionPopItem}) {
+        on(a, &MainForm::DoActionNow);
+    }
+    for (QAction* a : {ui.stopAllItem, ui.continueItem, ui.popStopItem, ui.popContItem}) {
+        on(a, &MainForm::StopOrContinueAll);
+    }
+    for (QAction* a : {ui.stopSndItem, ui.stopSndPopItem}) {
+        on(a, &MainForm::StopSound);
+    }
+    for (QAction* a : {ui.toolbarItem, ui.toolbarPopItem}) {
+        on(a, &MainForm::ToggleToolbar);
+    }
+    for (QAction* a : {ui.statusBarItem, ui.statusBarPopItem}) {
+        on(a, &MainForm::ToggleStatusBar);
+    }
+    for (QAction* a : {ui.settingsItem, ui.optButton}) {
+        on(a, &MainForm::OptionsCommand);
+    }
+    connect(ui.restoreItem, &QAction::triggered, this, &MainForm::RestoreWindow);
+    auto hook = [this](QAction* action, std::function<void()> WindowHooks::*field) {
+        connect(action, &QAction::triggered, this, [this, field] {
+            if (m_hooks.*field) {
+                (m_hooks.*field)();
+            }
+        });
+    };
+    hook(ui.aboutItem, &WindowHooks::about);
+    hook(ui.aboutTrayItem, &WindowHooks::about);
+    hook(ui.helpItem, &WindowHooks::helpContents);
+    hook(ui.mailItem, &WindowHooks::mailAuthor);
+    hook(ui.homepageItem, &WindowHooks::homepage);
+
+    connect(&View(), &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid()) {
+            PropertiesCommand();
+        }
+    });
+    connect(View().selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { UpdateCommandStates(current.row()); });
+    connect(View().selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        UpdateCommandStates(View().currentIndex().isValid() ? View().currentIndex().row() : -1);
+    });
+    connect(&View(), &ItemListView::RowDropped, this, &MainForm::MoveEntry);
+    connect(&View(), &ItemListView::PathsDropped, this, &MainForm::DropPaths);
+}
+
+// ---- start-up ----
+
+void MainForm::SetConfigName(const QString& path) {
+    m_configName = path;
+}
+
+bool MainForm::LoadConfiguration(const QString& path) {
+    const int before = m_list->Count();
+    const bool loaded = m_list->Load(path.toStdString());
+    const int added = m_list->Count() - before;
+    m_model->InsertRows(before, added);
+    for (int row = before; row < m_list->Count(); ++row) {
+        FillRow(row);
+    }
+    return loaded;
+}
+
+void MainForm::ShowConfigName() {
+    setWindowTitle(kProduct + " - " + m_configName);
+    if (m_model->rowCount() > 0) {
+        SelectOnly(0);
+    } else {
+        UpdateCommandStates(-1);
+    }
+}
+
+void MainForm::ApplyOptions() {
+    const Options& options = Options::Instance();
+    ApplyMenuPictures(options.MenuImages());
+    m_refresh.setInterval(options.Interval() * 1000);
+    m_tray->SetEnabled(options.TrayMinimize());
+    const auto restore = [this] { RestoreWindow(); };
+    if (options.SingleRestore()) {
+        m_tray->SetOnClick(restore);
+        m_tray->SetOnDoubleClick(nullptr);
+    } else {
+        m_tray->SetOnClick(nullptr);
+        m_tray->SetOnDoubleClick(restore);
+    }
+    if (m_hooks.singleInstance) {
+        m_hooks.singleInstance(options.OneInstance());
+    }
+    if (m_hooks.restoreKey) {
+        m_hooks.restoreKey(options.RestoreKey());
+    }
+    m_tray->SetHidden(options.HideIcon());
+}
+
+void MainForm::ApplyMenuPictures(bool on) {
+    // Menus show pictures only when asked to; the toolbar keeps its own.
+    for (QAction* a : findChildren<QAction*>()) {
+        const auto owners = a->associatedObjects();
+        const bool toolButton = std::any_of(owners.begin(), owners.end(), [](QObject* o) {
+            return qobject_cast<QToolBar*>(o) != nullptr;
+        });
+        if (!toolButton) {
+            a->setIconVisibleInMenu(on);
+        }
+    }
+}
+
+void MainForm::RestoreWindow() {
+    if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+// ---- notifications ----
+
+void MainForm::UpdateStatus(BaseMonitoring& item) {
+    const int row = item.Id();
+    if (m_list->Get(row).get() == &item) {
+        m_model->SetState(row, item.State());
+    }
+}
+
+void MainForm::ShowCountdown(BaseMonitoring& item) {
+    const int row = item.Id();
+    if (m_list->Get(row).get() == &item) {
+        // While the check runs no time is left.
+        m_model->SetCountdown(row, item.Interval(), 0);
+    }
+}
+
+void MainForm::ActionsStarting(BaseMonitoring&) {
+    ShowTrayPicture(TrayPicture::Run);
+}
+
+// ---- rows ----
+
+void MainForm::FillRow(int row) {
+    if (row < 0 || row >= m_list->Count()) {
+        return;
+    }
+    m_model->FillRow(row, m_list->Get(row).get());
+}
+
+std::vector<int> MainForm::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : m_ui->filesListView->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int MainForm::CurrentRow() const {
+    const QModelIndex current = m_ui->filesListView->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void MainForm::SelectOnly(int row) {
+    if (row < 0 || row >= m_model->rowCount()) {
+        return;
+    }
+    const QModelIndex index = m_model->index(row, 0);
+    View().selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    View().scrollTo(index);
+    UpdateCommandStates(row);
+}
+
+void MainForm::RefreshTick() {
+    bool allClear = true;
+    for (int row = 0; row < m_list->Count(); ++row) {
+        const auto item = m_list->Get(row);
+        if (!item) {
+            continue;
+        }
+        const ItemState state = item->State();
+        if (state == ItemState::Triggered ||
+            (item->Kind() == ItemKind::File && state == ItemState::NotFound &&
+             static_cast<const CheckFileThread&>(*item).MustExist())) {
+            allClear = false;
+        }
+        if (!item->Suspended() && state != ItemState::Waiting) {
+            m_model->SetCountdown(row, item->Interval(), item->SecondsLeft(), false);
+        }
+    }
+    m_model->CountdownsChanged();
+    if (m_shown != TrayPicture::Normal && !m_list->AllPaused() && allClear) {
+        ShowTrayPicture(TrayPicture::Normal);
+    }
+    m_tray->Add();
+}
+
+// ---- tray, status bar, states ----
+
+void MainForm::ShowTrayPicture(TrayPicture picture) {
+    m_shown = picture;
+    switch (picture) {
+        case TrayPicture::Normal:
+            m_tray->SetIcon(Pictures::Named("TrayIcon"));
+            break;
+        case TrayPicture::Run:
+            m_tray->SetIcon(Pictures::Named("TrayIconRun"));
+            break;
+        case TrayPicture::Stopped:
+            m_tray->SetIcon(Pictures::Named("StopIcon"));
+            break;
+        case TrayPicture::None:
+            break;
+    }
+}
+
+void MainForm::TrayHint() {
+    m_tray->SetHint(kProduct + " - " + Text(m_list->AllPaused() ? lngStopped : lngActive));
+}
+
+void MainForm::SetSaved(bool saved) {
+    m_saved = saved;
+    UpdateStatusBar();
+}
+
+void MainForm::UpdateStatusBar() {
+    const bool stopped = m_list->AllPaused();
+    m_statusIcons->Set(stopped, !m_saved);
+    m_stateLabel->setText(Text(stopped ? lngStopped : lngActive));
+    m_modifiedLabel->setText(m_saved ? QString() : Text(lngModified));
+}
+
+void MainForm::UpdateAllStoppedCaptions() {
+    const bool stopped = m_list->AllPaused();
+    m_ui->stopAllItem->setVisible(!stopped);
+    m_ui->popStopItem->setVisible(!stopped);
+    m_ui->continueItem->setVisible(stopped);
+    m_ui->popContItem->setVisible(stopped);
+}
+
+void MainForm::UpdateCommandStates(int currentRow) {
+    const std::vector<int> rows = SelectedRows();
+    const bool single = rows.size() == 1;
+    const bool multi = rows.size() >= 2;
+    const bool separator = currentRow >= 0 && m_model->IsSeparator(currentRow);
+    const bool stopped = m_list->AllPaused();
+    const int number = currentRow + 1;
+    Ui::MainForm& ui = *m_ui;
+    auto enable = [](std::initializer_list<QAction*> actions, bool on) {
+        for (QAction* a : actions) {
+            a->setEnabled(on);
+        }
+    };
+    enable({ui.deleteItem, ui.deleteButton, ui.delPopItem, ui.exportItem}, single || multi);
+    enable({ui.propertiesItem, ui.propButton, ui.propPopItem, ui.copyItem, ui.copyButton,
+            ui.copyPopItem},
+           single && !separator);
+    const bool perItem = ((single && !separator) || multi) && !stopped;
+    enable({ui.suspendItem, ui.suspendButton, ui.suspendPopItem, ui.resumeItem, ui.resumeButton,
+            ui.resumePopItem, ui.checkItem, ui.checkButton, ui.checkPopItem},
+           perItem);
+    enable({ui.actionItem, ui.doButton, ui.actionPopItem}, (single && !separator) || multi);
+    enable({ui.upItem, ui.upButton}, single && number >= 2);
+    enable({ui.downItem, ui.downButton}, single && number >= 1 && number < m_model->rowCount());
+}
+
+// ---- file commands ----
+
+QString MainForm::FileFilter() const {
+    return Text(lngQVFiles) + " (*.mon)|*.mon|" + Text(lngAllFiles) + " (*.*)|*";
+}
+
+bool MainForm::AskToSaveChanges() {
+    if (m_saved || !Options::Instance().ConfSave()) {
+        return true;
+    }
+    const auto answer =
+        MessageBoxes::Show(this, kProduct, Text(lngConfChanged), QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (answer == QMessageBox::Cancel) {
+        return false;
+    }
+    if (answer == QMessageBox::Yes) {
+        SaveCommand();  // a failure is shown; the command still goes on
+    }
+    return true;
+}
+
+void MainForm::NewConfiguration() {
+    if (!AskToSaveChanges()) {
+        return;
+    }
+    m_list->Clear();
+    m_model->RemoveAll();
+    SetSaved(true);
+    m_configName = kUntitled;
+    ShowConfigName();
+}
+
+void MainForm::LoadCommand() {
+    const QString path = FileDialogs::OpenFile(this, Text(lngLoadTitle), QString(), FileFilter());
+    if (path.isEmpty() || !AskToSaveChanges()) {
+        return;
+    }
+    m_list->Clear();
+    m_model->RemoveAll();
+    m_configName = path;
+    if (!LoadConfiguration(path)) {
+        MessageBoxes::Show(this, kProduct, Text(lngErrorLoading), QMessageBox::Critical,
+                           QMessageBox::Ok);
+    }
+    SetSaved(true);
+    ShowConfigName();
+}
+
+bool MainForm::SaveTo(const QString& path) {
+    // The default configuration's folder may not exist yet.
+    if (path.toStdString() == platform::DefaultConfigurationFile()) {
+        platform::CreateDirectories(QFileInfo(path).absolutePath().toStdString(), 0700);
+    }
+    if (m_list->Save(path.toStdString())) {
+        return true;
+    }
+    MessageBoxes::Show(this, kProduct, Text(lngCantSave), QMessageBox::Critical, QMessageBox::Ok);
+    return false;
+}
+
+bool MainForm::SaveCommand() {
+    if (m_configName == kUntitled) {
+        return SaveAsCommand();
+    }
+    if (!SaveTo(m_configName)) {
+        return false;
+    }
+    SetSaved(true);
+    return true;
+}
+
+bool MainForm::SaveAsCommand() {
+    const QString path =
+        FileDialogs::SaveFile(this, Text(lngSaveAs), QString(), FileFilter(), "mon");
+    if (path.isEmpty() || !SaveTo(path)) {
+        return false;
+    }
+    m_configName = path;
+    setWindowTitle(kProduct + " - " + m_configName);
+    SetSaved(true);
+    return true;
+}
+
+void MainForm::ImportCommand() {
+    const QString path = FileDialogs::OpenFile(this, Text(lngImportTitle), QString(), FileFilter());
+    if (path.isEmpty()) {
+        return;
+    }
+    if (!LoadConfiguration(path)) {
+        MessageBoxes::Show(this, kProduct, Text(lngErrorLoading), QMessageBox::Critical,
+                           QMessageBox::Ok);
+    }
+    SetSaved(false);
+}
+
+void MainForm::ExportCommand() {
+    const QString path =
+        FileDialogs::SaveFile(this, Text(lngExportTitle), QString(), FileFilter(), "mon");
+    if (path.isEmpty()) {
+        return;
+    }
+    const std::vector<int> rows = SelectedRows();
+    const auto selected = [&rows](int i) {
+        return std::binary_search(rows.begin(), rows.end(), i);
+    };
+    if (!m_list->Save(path.toStdString(), selected)) {
+        MessageBoxes::Show(this, kProduct, Text(lngCantSave), QMessageBox::Critical,
+                           QMessageBox::Ok);
+    }
+}
+
+// ---- list commands ----
+
+void MainForm::DeleteCommand() {
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    if (Options::Instance().ConfDelete() &&
+        MessageBoxes::Show(this, kProduct, Text(lngDeleteMsg), QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+        return;
+    }
+    View().setUpdatesEnabled(false);
+    int last = 0;
+    // The first selected row goes each time; those after it move up.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        last = rows[i] - static_cast<int>(i);
+        m_list->Delete(last);
+        m_model->RemoveRowAt(last);
+    }
+    View().setUpdatesEnabled(true);
+    if (m_model->rowCount() > 0) {
+        SelectOnly(std::min(last, m_model->rowCount() - 1));
+    } else {
+        View().selectionModel()->clearSelection();
+        UpdateCommandStates(-1);
+    }
+    SetSaved(false);
+}
+
+void MainForm::MoveEntry(int from, int to) {
+    if (!m_list->Move(from, to)) {
+        return;
+    }
+    m_model->MoveRow(from, to);
+    FillRow(to);
+    SelectOnly(to);
+    SetSaved(false);
+}
+
+void MainForm::MoveUp() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() == 1) {
+        MoveEntry(rows.front(), rows.front() - 1);
+    }
+}
+
+void MainForm::MoveDown() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() == 1) {
+        MoveEntry(rows.front(), rows.front() + 1);
+    }
+}
+
+void MainForm::AfterItemAdded() {
+    SetSaved(false);
+    const int last = m_model->rowCount() - 1;
+    FillRow(last);
+    SelectOnly(last);
+    View().setFocus();
+}
+
+void MainForm::AddSeparator() {
+    m_list->Add(ItemKind::Separator, false);
+    m_model->InsertRows(m_model->rowCount(), 1);
+    AfterItemAdded();
+}
+
+void MainForm::SelectAll() {
+    View().selectAll();
+}
+
+void MainForm::SuspendCommand() {
+    const std::vector<int> rows = SelectedRows();
+    if (m_list->AllPaused() || rows.empty()) {
+        return;
+    }
+    bool changed = false;
+    for (int row : rows) {
+        if (auto item = m_list->Get(row); item && !item->Suspended()) {
+            item->Pause();
+            m_model->SetState(row, item->State());
+            changed = true;
+        }
+    }
+    if (changed) {
+        SetSaved(false);
+    }
+    UpdateCommandStates(rows.back());
+}
+
+void MainForm::ResumeCommand() {
+    const std::vector<int> rows = SelectedRows();
+    if (m_list->AllPaused() || rows.empty()) {
+        return;
+    }
+    bool changed = false;
+    for (int row : rows) {
+        if (auto item = m_list->Get(row); item && item->Suspended()) {
+            item->Resume();
+            m_model->SetState(row, item->State());
+            changed = true;
+        }
+    }
+    if (changed) {
+        SetSaved(false);
+    }
+    UpdateCommandStates(rows.back());
+}
+
+void MainForm::CheckNowCommand() {
+    const std::vector<int> rows = SelectedRows();
+    if (m_list->AllPaused() || rows.empty()) {
+        return;
+    }
+    for (int row : rows) {
+        if (auto item = m_list->Get(row)) {
+            item->CheckNow(true);
+            m_model->SetState(row, item->State());
+        }
+    }
+    UpdateCommandStates(rows.front());
+}
+
+void MainForm::DoActionNow() {
+    for (int row : SelectedRows()) {
+        if (auto item = m_list->Get(row)) {
+            // A thread of its own per item, beside the item's worker; it runs
+            // also while monitoring is stopped.
+            platform::StartDetachedThread([item] { item->RunActionsNow(); });
+        }
+    }
+}
+
+void MainForm::StopOrContinueAll() {
+    const bool stop = !m_list->AllPaused();
+    m_list->SetAllPaused(stop);
+    UpdateAllStoppedCaptions();
+    ShowTrayPicture(stop ? TrayPicture::Stopped : TrayPicture::Normal);
+    TrayHint();
+    UpdateStatusBar();
+    UpdateCommandStates(-1);
+}
+
+void MainForm::StopSound() {
+    for (int row = 0; row < m_list->Count(); ++row) {
+        if (auto item = m_list->Get(row)) {
+            StopSounds(*item->Actions());
+        }
+    }
+    platform::CurrentSoundPlayer()->Purge();
+}
+
+void MainForm::ToggleToolbar() {
+    const bool on = !m_ui->toolBar->isVisible();
+    m_ui->toolbarItem->setChecked(on);
+    m_ui->toolbarPopItem->setChecked(on);
+    m_ui->toolBar->setVisible(on);
+    Options::Instance().SetShowToolbar(on);
+}
+
+void MainForm::ToggleStatusBar() {
+    const bool on = !statusBar()->isVisible();
+    m_ui->statusBarItem->setChecked(on);
+    m_ui->statusBarPopItem->setChecked(on);
+    statusBar()->setVisible(on);
+    Options::Instance().SetShowStatusBar(on);
+}
+
+void MainForm::ChangeLanguage(const QString& fileName) {
+    Options::Instance().SetLanguage(fileName.toStdString());
+    m_lang->LoadFile(fileName.toStdString());
+    m_lang->TranslateStrings(Strings(), "Strings");
+    for (QAction* a : m_ui->langItem->actions()) {
+        a->setChecked(a->data().toString() == fileName);
+    }
+    TrayHint();
+    UpdateStatusBar();
+    TranslateWindows();
+}
+
+void MainForm::RegisterTranslated(QWidget* window) {
+    m_translated.emplace_back(window);
+}
+
+void MainForm::TranslateWindows() {
+    TranslateForm(this, m_lang->File());
+    for (const QPointer<QWidget>& w : m_translated) {
+        if (w) {
+            TranslateForm(w, m_lang->File());
+        }
+    }
+}
+
+// ---- the dialogs ----
+
+void MainForm::OpenItemDialog(ItemDialogMode mode, ItemKind kind) {
+    if (!m_hooks.itemProperties) {
+        return;
+    }
+    int index = -1;
+    if (mode != ItemDialogMode::Add) {
+        const std::vector<int> rows = SelectedRows();
+        if (rows.size() != 1 || m_model->IsSeparator(rows.front())) {
+            return;
+        }
+        index = rows.front();
+        if (auto item = m_list->Get(index)) {
+            kind = item->Kind();
+        }
+    }
+    const int before = m_list->Count();
+    const QString path = m_droppedPath;
+    m_droppedPath.clear();
+    if (!m_hooks.itemProperties(mode, kind, index, path)) {
+        return;
+    }
+    if (mode == ItemDialogMode::Edit) {
+        FillRow(index);
+        SetSaved(false);
+        return;
+    }
+    m_model->InsertRows(before, m_list->Count() - before);
+    AfterItemAdded();
+}
+
+void MainForm::AddFileCommand() {
+    OpenItemDialog(ItemDialogMode::Add, ItemKind::File);
+}
+
+void MainForm::AddDirectoryCommand() {
+    OpenItemDialog(ItemDialogMode::Add, ItemKind::Directory);
+}
+
+void MainForm::CopyCommand() {
+    OpenItemDialog(ItemDialogMode::Copy, ItemKind::File);
+}
+
+void MainForm::PropertiesCommand() {
+    OpenItemDialog(ItemDialogMode::Edit, ItemKind::File);
+}
+
+void MainForm::OptionsCommand() {
+    if (m_hooks.programOptions && m_hooks.programOptions()) {
+        ApplyOptions();
+    }
+}
+
+void MainForm::DropPaths(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return;
+    }
+    m_droppedPath = paths.front().left(259);
+    const QFileInfo info(m_droppedPath);
+    if (info.isDir()) {
+        AddDirectoryCommand();
+    } else if (info.exists()) {
+        AddFileCommand();
+    }
+    m_droppedPath.clear();
+}
+
+// ---- closing ----
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    if (m_closed) {
+        event->accept();
+        return;
+    }
+    const Options& options = Options::Instance();
+    if (options.ConfQuit() &&
+        MessageBoxes::Show(this, kProduct, Text(lngExitMsg), QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    if (!AskToSaveChanges()) {
+        event->ignore();
+        return;
+    }
+    m_closed = true;
+    if (m_positions) {
+        m_positions->Save();
+        m_positions.reset();  // saved while the window still has its place
+    }
+    hide();
+    std::vector<int> widths;
+    for (int i = 0; i < 5; ++i) {
+        widths.push_back(m_ui->listHeader->sectionSize(i));
+    }
+    SaveColumnWidths("Col", widths);
+    Options::Instance().SaveAll();
+    event->accept();
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        Options::Instance().TrayMinimize()) {
+        // Minimized to the tray: the taskbar button goes.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                hide();
+            }
+        });
+    }
+}
+
+}  // namespace quorvel::gui
