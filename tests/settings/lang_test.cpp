@@ -175,6 +175,25 @@ TEST(ShippedLanguagesTest, GermanFileTranslatesEveryEntry) {
     EXPECT_EQ(lang.NationalName(), "English");
 }
 
+TEST(ShippedLanguagesTest, EveryWindowTextHasBothLanguagesSoSwitchingBackRestoresIt) {
+    IniFile english, german;
+    ASSERT_TRUE(english.Load(kShippedLang + "English.lng"));
+    ASSERT_TRUE(german.Load(kShippedLang + "German.lng"));
+    // A window text the English file lacked would stay German after
+    // switching back, since every value defaults to the current text.
+    for (const auto& section : german.Sections()) {
+        if (section.rfind("Form.", 0) != 0) {
+            continue;
+        }
+        for (const auto& key : german.Keys(section)) {
+            EXPECT_TRUE(english.HasKey(section, key)) << section << " " << key;
+        }
+        for (const auto& key : english.Keys(section)) {
+            EXPECT_TRUE(german.HasKey(section, key)) << section << " " << key;
+        }
+    }
+}
+
 TEST(ShippedLanguagesTest, FoundBesideTheProgram) {
     Lang lang("German.lng");
     EXPECT_EQ(lang.Directory(), platform::ExecutableDirectory() + "Lang/");
