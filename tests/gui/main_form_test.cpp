@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/base_monitoring.h"
+#include "engine/monitor_process.h"
+#include "gui/file_dialogs.h"
+#include "gui/item_list_model.h"
+#include "gui/item_list_view.h"
+#include "gui/list_header.h"
+#include "gui/main_form.h"
+#include "gui/message_boxes.h"
+#include "gui/single_instance.h"
+#include "gui/tray_icon.h"
+#include "gui_test_util.h"
+#include "settings/options.h"
+#include "settings/registry_store.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using gui::FileDialogs;
+using gui::MainForm;
+using gui::MessageBoxes;
+using test::WaitUntil;
+
+class MainFormTest : public test::GuiTest {
+protected:
+    void SetUp() override {
+        Options& o = Options::Instance();
+        o.ResetAll();
+        o.SetConfQuit(false);
+        MessageBoxes::ClearShown();
+        m_form = std::make_unique<MainForm>();
+        m_form->show();
+    }
+    void TearDown() override {
+        m_form.reset();
+        ASSERT_TRUE(BaseMonitoring::WaitForWorkers(std::chrono::seconds(20)));
+    }
+
+    // A configuration of files that do not exist, so nothing acts.
+    std::string Config(int items, const std::string& name = "cfg.mon") {
+        std::string text;
+        for (int i = 0; i < items; ++i) {
+            text += ";;;\nPaused=1\nIsDirectory=0\nFileName=" + (m_dir / ("none" + std::to_string(i))) +
+                    "\nInterval=3600\nComment=item " + std::to_string(i) + "\n;\nAction=0\n" +
+                    "ListName=" + (m_dir / "list.txt") + "\nEOF\n";
+        }
+        return m_dir.Write(name, text);
+    }
+    QAction* Action(const char* name) { return m_form->findChild<QAction*>(name); }
+    void Select(std::initializer_list<int> rows) {
+        auto& view = m_form->View();
+        view.clearSelection();
+        for (int r : rows) {
+            view.selectionModel()->select(m_form->Model().index(r, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            view.selectionModel()->setCurrentIndex(m_form->Model().index(r, 0),
+                                                   QItemSelectionModel::NoUpdate);
+        }
+    }
+    QString StatusText(int panel) {
+        auto labels = m_form->statusBar()->findChildren<QLabel*>();
+        return panel < labels.size() ? labels[panel]->text() : QString();
+    }
+
+    std::unique_ptr<MainForm> m_form;
+};
+
+TEST_F(MainFormTest, LoadSaveAsImportAndExportKeepTheEntriesInOrder) {
+    const std::string cfg = Config(2);
+    FileDialogs::AnswerNext(QString::fromStdString(cfg));
+    m_form->LoadCommand();
+    EXPECT_EQ(m_form->Model().rowCount(), 2);
+    EXPECT_EQ(m_form->windowTitle(), QString::fromStdString("Quorvel - " + cfg));
+    EXPECT_TRUE(m_form->Saved());
+    EXPECT_EQ(m_form->Model().data(m_form->Model().index(1, 4), Qt::DisplayRole).toString(),
+              "item 1");
+
+    const std::string copy = m_dir / "copy.mon";
+    FileDialogs::AnswerNext(QString::fromStdString(copy));
+    ASSERT_TRUE(m_form->SaveAsCommand());
+    EXPECT_EQ(m_form->ConfigName(), QString::fromStdString(copy));
+    MonitorProcess again;
+    ASSERT_TRUE(again.Load(copy));
+    EXPECT_EQ(again.Count(), 2);
+
+    // Import appends and marks the configuration changed; the name stays.
+    FileDialogs::AnswerNext(QString::fromStdString(Config(3, "more.mon")));
+    m_form->ImportCommand();
+    EXPECT_EQ(m_form->Model().rowCount(), 5);
+    EXPECT_FALSE(m_form->Saved());
+    EXPECT_EQ(m_form->ConfigName(), QString::fromStdString(copy));
+
+    // Export writes only the selected entries and changes nothing else.
+    Select({1, 4});
+    const std::string part = m_dir / "part.mon";
+    FileDialogs::AnswerNext(QString::fromStdString(part));
+    m_form->ExportCommand();
+    MonitorProcess exported;
+    ASSERT_TRUE(exported.Load(part));
+    ASSERT_EQ(exported.Count(), 2);
+    EXPECT_EQ(exported.Get(1)->Comment(), "item 2");
+    EXPECT_FALSE(m_form->Saved());
+
+    // A file that cannot be loaded leaves an empty list under its name.
+    FileDialogs::AnswerNext(QString::fromStdString(m_dir / "missing.mon"));
+    MessageBoxes::AnswerNext(QMessageBox::No);  // discard the changes
+    m_form->LoadCommand();
+    EXPECT_EQ(m_form->Model().rowCount(), 0);
+    EXPECT_TRUE(m_form->Saved());
+    ASSERT_FALSE(MessageBoxes::Shown().empty());
+    EXPECT_EQ(MessageBoxes::Shown().back().text, "Error during loading configuration file.");
+}
+
+TEST_F(MainFormTest, NewAsksAboutUnsavedChangesAndSaveOfAnUntitledOneAsksForAName) {
+    m_form->SetConfigName(QString::fromStdString(Config(1)));
+    m_form->LoadConfiguration(m_form->ConfigName());
+    m_form->AddSeparator();
+    ASSERT_FALSE(m_form->Saved());
+
+    MessageBoxes::AnswerNext(QMessageBox::Cancel);
+    m_form->NewConfiguration();
+    EXPECT_EQ(m_form->Model().rowCount(), 2);
+    EXPECT_EQ(MessageBoxes::Shown().back().text,
+              "Configuration was changed. Do you want to save it?");
+
+    MessageBoxes::AnswerNext(QMessageBox::No);
+    m_form->NewConfiguration();
+    EXPECT_EQ(m_form->Model().rowCount(), 0);
+    EXPECT_EQ(m_form->windowTitle(), "Quorvel - Untitled.mon");
+    EXPECT_TRUE(m_form->Saved());
+
+    // Save of "Untitled.mon" is Save as; cancelling it keeps it unsaved.
+    m_form->AddSeparator();
+    const int asked = FileDialogs::Asked();
+    EXPECT_FALSE(m_form->SaveCommand());
+    EXPECT_EQ(FileDialogs::Asked(), asked + 1);
+    EXPECT_FALSE(m_form->Saved());
+
+    // Yes saves first.
+    const std::string named = m_dir / "named.mon";
+    FileDialogs::AnswerNext(QString::fromStdString(named));
+    MessageBoxes::AnswerNext(QMessageBox::Yes);
+    m_form->NewConfiguration();
+    EXPECT_TRUE(fs::exists(named));
+}
+
+TEST_F(MainFormTest, DeleteSelectsTheRowAtThePlaceOfTheLastDeletion) {
+    m_form->LoadConfiguration(QString::fromStdString(Config(5)));
+    Options::Instance().SetConfDelete(true);
+    Select({2, 3, 4});
+    MessageBoxes::AnswerNext(QMessageBox::No);
+    m_form->DeleteCommand();
+    EXPECT_EQ(m_form->Model().rowCount(), 5);
+
+    MessageBoxes::AnswerNext(QMessageBox::Yes);
+    m_form->DeleteCommand();
+    ASSERT_EQ(m_form->Model().rowCount(), 2);
+    EXPECT_EQ(m_form->SelectedRows(), std::vector<int>{1});
+    EXPECT_EQ(m_form->List().Get(1)->Comment(), "item 1");
+    EXPECT_FALSE(m_form->Saved());
+
+    Options::Instance().SetConfDelete(false);
+    m_form->SelectAll();
+    m_form->DeleteCommand();
+    EXPECT_EQ(m_form->Model().rowCount(), 0);
+    EXPECT_TRUE(m_form->SelectedRows().empty());
+}
+
+TEST_F(MainFormTest, MovesAndDropsOfASingleRowMoveTheEntry) {
+    m_form->LoadConfiguration(QString::fromStdString(Config(3)));
+    m_form->AddSeparator();
+    m_form->SetSaved(true);
+    Select({3});
+    EXPECT_FALSE(Action("downItem")->isEnabled());
+    m_form->MoveDown();  // the last row stays
+    EXPECT_TRUE(m_form->Saved());
+
+    m_form->MoveUp();
+    EXPECT_TRUE(m_form->Model().IsSeparator(2));
+    EXPECT_EQ(m_form->SelectedRows(), std::vector<int>{2});
+    EXPECT_FALSE(m_form->Saved());
+
+    // A row dropped on another moves there; on itself nothing happens.
+    Select({0});
+    emit m_form->View().RowDropped(0, 3);
+    EXPECT_EQ(m_form->List().Get(3)->Comment(), "item 0");
+    EXPECT_EQ(m_form->List().Get(0)->Comment(), "item 1");
+    for (int i = 0; i < 4; ++i) {
+        if (auto item = m_form->List().Get(i)) {
+            EXPECT_EQ(item->Id(), i);
+        }
+    }
+    m_form->SetSaved(true);
+    emit m_form->View().RowDropped(3, 3);
+    EXPECT_TRUE(m_form->Saved());
+}
+
+TEST_F(MainFormTest, CommandStatesFollowTheSelectionAndTheStopOfAllMonitoring) {
+    m_form->LoadConfiguration(QString::fromStdString(Config(2)));
+    m_form->AddSeparator();
+    Select({0});
+    EXPECT_TRUE(Action("suspendItem")->isEnabled());
+    EXPECT_TRUE(Action("propertiesItem")->isEnabled());
+    Select({2});
+    EXPECT_FALSE(Action("propertiesItem")->isEnabled());  // a separator
+    EXPECT_FALSE(Action("suspendItem")->isEnabled());
+    EXPECT_TRUE(Action("deleteItem")->isEnabled());
+    Select({0, 1});
+    EXPECT_TRUE(Action("suspendItem")->isEnabled());
+    EXPECT_FALSE(Action("copyItem")->isEnabled());
+
+    m_form->StopOrContinueAll();
+    EXPECT_TRUE(m_form->List().AllPaused());
+    EXPECT_EQ(StatusText(0), "Stopped");
+    EXPECT_EQ(m_form->ShownPicture(), MainForm::TrayPicture::Stopped);
+    EXPECT_EQ(m_form->Tray().Hint(), "Quorvel - Stopped");
+    EXPECT_FALSE(Action("stopAllItem")->isVisible());
+    EXPECT_TRUE(Action("continueItem")->isVisible());
+    Select({0, 1});
+    EXPECT_FALSE(Action("suspendItem")->isEnabled());
+    EXPECT_FALSE(Action("checkItem")->isEnabled());
+    EXPECT_TRUE(Action("actionItem")->isEnabled());  // Do Action Now runs while stopped
+
+    const bool saved = m_form->Saved();
+    m_form->StopOrContinueAll();
+    EXPECT_EQ(StatusText(0), "Active");
+    EXPECT_EQ(m_form->ShownPicture(), MainForm::TrayPicture::Normal);
+    EXPECT_EQ(m_form->Saved(), saved);
+}
+
+TEST_F(MainFormTest, TheRowFollowsARealItemAndDoActionNowRunsItsActions) {
+    fs::create_directories(m_dir.Path() / "watched");
+    const std::string list = m_dir / "acted.txt";
+    m_dir.Write("dir.mon", ";;;\nIsDirectory=1\nFileName=" + (m_dir / "watched") +
+                               "\nInterval=3600\nConditions=1110\n;\nAction=0\nListName=" + list +
+                               "\nListParams=%Name\nListAppend=1\nEOF\n");
+    ASSERT_TRUE(m_form->LoadConfiguration(QString::fromStdString(m_dir / "dir.mon")));
+    ASSERT_TRUE(WaitUntil([&] { return m_form->Model().StateAt(0) == ItemState::Ok; }));
+    m_form->RefreshTick();
+    EXPECT_TRUE(m_form->Model().IntervalTextAt(0).startsWith("3600 (35"));
+
+    // A new file and Check Now: the item acts and its row shows it.
+    m_dir.Write("watched/new.txt", "x");
+    Select({0});
+    m_form->CheckNowCommand();
+    ASSERT_TRUE(WaitUntil([&] { return test::ReadFile(list) == "new.txt\n"; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_form->Model().StateAt(0) == ItemState::Triggered; }));
+    EXPECT_EQ(m_form->ShownPicture(), MainForm::TrayPicture::Run);
+
+    // Suspend shows it paused and marks the configuration changed.
+    m_form->SetSaved(true);
+    m_form->SuspendCommand();
+    EXPECT_EQ(m_form->Model().StateAt(0), ItemState::Paused);
+    EXPECT_FALSE(m_form->Saved());
+    // Do Action Now runs the actions once, paused or not.
+    m_form->DoActionNow();
+    EXPECT_TRUE(WaitUntil([&] { return test::ReadFile(list).size() > 8; }));
+}
+
+TEST_F(MainFormTest, TheCloseQueryAsksAndWritesOptionsAndColumnWidths) {
+    Options::Instance().SetConfQuit(true);
+    MessageBoxes::AnswerNext(QMessageBox::No);
+    EXPECT_FALSE(m_form->close());
+    EXPECT_TRUE(m_form->isVisible());
+    EXPECT_EQ(MessageBoxes::Shown().back().text, "Do you want to exit from Quorvel?");
+
+    m_form->findChild<gui::ListHeader*>("listHeader")->resizeSection(1, 321);
+    MessageBoxes::AnswerNext(QMessageBox::Yes);
+    EXPECT_TRUE(m_form->close());
+    RegistryStore store;
+    ASSERT_TRUE(store.Load(StorePath()));
+    EXPECT_EQ(store.GetInt("Software\\Feldrane\\Quorvel", "Col1"), 321);
+    EXPECT_EQ(store.GetInt("Software\\Feldrane\\Quorvel", "ConfQuit"), 1);
+
+    // The next window starts with those widths.
+    m_form = std::make_unique<MainForm>();
+    EXPECT_EQ(m_form->findChild<gui::ListHeader*>("listHeader")->sectionSize(1), 321);
+    EXPECT_EQ(m_form->View().columnWidth(1), 321);
+}
+
+TEST_F(MainFormTest, ALanguageChangeRetranslatesTheWindowAndBack) {
+    auto* fileMenu = m_form->findChild<QMenu*>("fileMenu");
+    ASSERT_NE(fileMenu, nullptr);
+    EXPECT_EQ(fileMenu->title(), "&File");
+    auto* languages = m_form->findChild<QMenu*>("langItem");
+    ASSERT_GE(languages->actions().size(), 2);
+
+    m_form->ChangeLanguage("German.lng");
+    EXPECT_EQ(fileMenu->title(), "&Datei");
+    EXPECT_EQ(m_form->findChild<gui::ListHeader*>("listHeader")->SectionText(2), "Intervall");
+    EXPECT_EQ(Action("loadButton")->toolTip(), "Konfiguration laden");
+    EXPECT_EQ(StatusText(0), "Aktiv");
+    EXPECT_EQ(m_form->Tray().Hint(), "Quorvel - Aktiv");
+    EXPECT_EQ(QString::fromStdString(Options::Instance().Language()), "German.lng");
+
+    m_form->ChangeLanguage("English.lng");
+    EXPECT_EQ(fileMenu->title(), "&File");
+    EXPECT_EQ(Action("loadButton")->toolTip(), "Load Config");
+}
+
+TEST_F(MainFormTest, ThePlacementIsWrittenOnCloseAndRestoredAtTheNextStart) {
+    Options::Instance().SetSavePosition(true);
+    m_form->setGeometry(40, 50, 600, 400);
+    ASSERT_TRUE(m_form->close());
+    m_form.reset();
+    RegistryStore store;
+    ASSERT_TRUE(store.Load(StorePath()));
+    const std::string key = "Software\\Feldrane\\Quorvel\\Positions\\Main";
+    EXPECT_EQ(store.GetInt(key, "Width"), 600);
+    EXPECT_EQ(store.GetInt(key, "WindowState"), 0);
+
+    m_form = std::make_unique<MainForm>();
+    EXPECT_EQ(m_form->geometry().size(), QSize(600, 400));
+    EXPECT_EQ(m_form->geometry().topLeft(), QPoint(40, 50));
+}
+
+TEST_F(MainFormTest, ASecondStartRestoresTheFirstAndAStaleSocketKeepsNoneFromStarting) {
+    test::ScopedEnv runtime("XDG_RUNTIME_DIR", m_dir.Path().string());
+    // A socket file left by a killed instance: nobody answers on it.
+    std::ofstream(gui::SingleInstance::SocketPath().toStdString()) << "";
+    gui::SingleInstance first;
+    ASSERT_EQ(first.Claim(), gui::SingleInstance::Outcome::Holding);
+    bool restored = false;
+    QObject::connect(&first, &gui::SingleInstance::RestoreRequested, [&] { restored = true; });
+    gui::SingleInstance second;
+    EXPECT_EQ(second.Claim(), gui::SingleInstance::Outcome::OtherRestored);
+    EXPECT_TRUE(WaitUntil([&] { return restored; }));
+    EXPECT_FALSE(second.Holding());
+}
+
+}  // namespace
+}  // namespace quorvel
