@@ -31,7 +31,7 @@ public:
     ActionKind Kind() const { return static_cast<ActionKind>(m_kind->Value()); }
     bool Enabled() const { return m_enabled->Value(); }
     int DelayBefore() const { return m_delayBefore->Value(); }
-    const std::string& Comment() const { return m_comment->Value(); }
+    std::string Comment() const { return m_comment->Value(); }
     /// The kind's caption in the language in force when the action was made.
     const std::string& KindCaption() const { return m_caption; }
 

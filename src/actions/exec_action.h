@@ -16,9 +16,9 @@ public:
     bool Execute(const FileList& files, DateTime runStart, RunControl& control) override;
     std::string Describe() const override;
 
-    const std::string& Command() const { return m_command->Value(); }
-    const std::string& Parameters() const { return m_arguments->Value(); }
-    const std::string& Directory() const { return m_dir->Value(); }
+    std::string Command() const { return m_command->Value(); }
+    std::string Parameters() const { return m_arguments->Value(); }
+    std::string Directory() const { return m_dir->Value(); }
     int Show() const { return m_show->Value(); }
     bool Wait() const { return m_wait->Value(); }
     bool MultiArgs() const { return m_multiArgs->Value(); }

@@ -19,8 +19,8 @@ public:
     std::string Describe() const override;
 
     int OpIndex() const { return m_opIndex->Value(); }
-    const std::string& Source() const { return m_source->Value(); }
-    const std::string& Destination() const { return m_destination->Value(); }
+    std::string Source() const { return m_source->Value(); }
+    std::string Destination() const { return m_destination->Value(); }
     bool AllowUndo() const { return m_allowUndo->Value(); }
     bool ShowProgress() const { return m_showProgress->Value(); }
     bool YesToAll() const { return m_yesToAll->Value(); }

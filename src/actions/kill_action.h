@@ -15,7 +15,7 @@ public:
     bool Execute(const FileList& files, DateTime runStart, RunControl& control) override;
     std::string Describe() const override;
 
-    const std::string& TitleMask() const { return m_titleMask->Value(); }
+    std::string TitleMask() const { return m_titleMask->Value(); }
     bool CloseAll() const { return m_closeAll->Value(); }
     bool ForcedKill() const { return m_forcedKill->Value(); }
 

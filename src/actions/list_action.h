@@ -24,8 +24,8 @@ public:
     /// directory of that name is left alone.
     void DeleteListFile();
 
-    const std::string& ListName() const { return m_listName->Value(); }
-    const std::string& ListParams() const { return m_listParams->Value(); }
+    std::string ListName() const { return m_listName->Value(); }
+    std::string ListParams() const { return m_listParams->Value(); }
     bool Append() const { return m_listAppend->Value(); }
     bool UseCycle() const { return m_useCycle->Value(); }
 

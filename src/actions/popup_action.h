@@ -16,7 +16,7 @@ public:
     bool Execute(const FileList& files, DateTime runStart, RunControl& control) override;
     std::string Describe() const override;
 
-    const std::string& Message() const { return m_message->Value(); }
+    std::string Message() const { return m_message->Value(); }
     bool PopupWait() const { return m_popupWait->Value(); }
     bool YesNoButton() const { return m_yesNoButton->Value(); }
     bool AlwaysOnTop() const { return m_alwaysOnTop->Value(); }

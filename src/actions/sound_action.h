@@ -26,7 +26,7 @@ public:
     /// Repeat loops of this action still running.
     int RunningLoops() const;
 
-    const std::string& WaveFile() const { return m_waveFile->Value(); }
+    std::string WaveFile() const { return m_waveFile->Value(); }
     bool Beep() const { return m_beep->Value(); }
     int SndInterval() const { return m_sndInterval->Value(); }
     int SndPeriod() const { return m_sndPeriod->Value(); }

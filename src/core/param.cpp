@@ -29,7 +29,8 @@ IntParam::IntParam(std::string key, std::int32_t defaultValue, std::int32_t mini
 }
 
 void IntParam::SetValue(long long value) {
-    m_value = (value < m_min || value > m_max) ? m_min : static_cast<std::int32_t>(value);
+    m_value.store((value < m_min || value > m_max) ? m_min : static_cast<std::int32_t>(value),
+                  std::memory_order_release);
 }
 
 void IntParam::SetFromString(std::string_view text) {
@@ -38,14 +39,14 @@ void IntParam::SetFromString(std::string_view text) {
 
 void IntParam::Assign(const Param& other) {
     if (auto* p = dynamic_cast<const IntParam*>(&other)) {
-        SetValue(p->m_value);
+        SetValue(p->Value());
     }
 }
 
 void IntParam::Write(std::string& out) const {
     out += Key();
     out += '=';
-    out += std::to_string(m_value);
+    out += std::to_string(Value());
     out += platform::kLineEnding;
 }
 
@@ -53,18 +54,18 @@ BoolParam::BoolParam(std::string key, bool defaultValue)
     : Param(std::move(key)), m_value(defaultValue), m_default(defaultValue) {}
 
 void BoolParam::SetFromString(std::string_view text) {
-    m_value = text == "1" || EqualsIgnoreCase(text, "true");
+    SetValue(text == "1" || EqualsIgnoreCase(text, "true"));
 }
 
 void BoolParam::Assign(const Param& other) {
     if (auto* p = dynamic_cast<const BoolParam*>(&other)) {
-        m_value = p->m_value;
+        SetValue(p->Value());
     }
 }
 
 void BoolParam::Write(std::string& out) const {
     out += Key();
-    out += m_value ? "=1" : "=0";
+    out += Value() ? "=1" : "=0";
     out += platform::kLineEnding;
 }
 
@@ -73,40 +74,68 @@ StringParam::StringParam(std::string key, std::string defaultValue, std::int32_t
     Reset();
 }
 
+std::string StringParam::Value() const {
+    std::lock_guard lock(m_mutex);
+    return m_value;
+}
+
 void StringParam::SetFromString(std::string_view text) {
-    m_value.assign(text);
-    if (m_limit > 0 && m_value.size() < static_cast<std::size_t>(m_limit)) {
-        m_value.resize(static_cast<std::size_t>(m_limit), '0');
+    std::string value(text);
+    if (m_limit > 0 && value.size() < static_cast<std::size_t>(m_limit)) {
+        value.resize(static_cast<std::size_t>(m_limit), '0');
     }
+    std::lock_guard lock(m_mutex);
+    m_value = std::move(value);
+}
+
+void StringParam::Reset() {
+    std::lock_guard lock(m_mutex);
+    m_value = m_default;
 }
 
 void StringParam::Assign(const Param& other) {
     if (auto* p = dynamic_cast<const StringParam*>(&other)) {
-        SetFromString(p->m_value);
+        SetFromString(p->Value());
     }
 }
 
 void StringParam::Write(std::string& out) const {
     out += Key();
     out += '=';
-    out += m_value;
+    out += Value();
     out += platform::kLineEnding;
 }
 
 StringListParam::StringListParam(std::string key) : Param(std::move(key)) {}
 
+std::vector<std::string> StringListParam::Values() const {
+    std::lock_guard lock(m_mutex);
+    return m_values;
+}
+
+void StringListParam::SetValues(std::vector<std::string> values) {
+    std::lock_guard lock(m_mutex);
+    m_values = std::move(values);
+}
+
+void StringListParam::Reset() {
+    std::lock_guard lock(m_mutex);
+    m_values.clear();
+}
+
 void StringListParam::SetFromString(std::string_view text) {
+    std::lock_guard lock(m_mutex);
     m_values.emplace_back(text);
 }
 
 void StringListParam::Assign(const Param& other) {
     if (auto* p = dynamic_cast<const StringListParam*>(&other)) {
-        m_values = p->m_values;
+        SetValues(p->Values());
     }
 }
 
 void StringListParam::Write(std::string& out) const {
-    for (const auto& v : m_values) {
+    for (const auto& v : Values()) {
         out += Key();
         out += '=';
         out += v;

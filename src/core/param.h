@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +11,10 @@
 namespace quorvel {
 
 /// A typed setting that reads and writes itself as "key=value" lines.
+///
+/// A value may be read on one thread while another sets it (an item's
+/// worker reads its settings while the properties dialog writes them): each
+/// read sees either the old value or the new one, never a torn one.
 class Param {
 public:
     explicit Param(std::string key) : m_key(std::move(key)) {}
@@ -37,7 +43,7 @@ public:
     IntParam(std::string key, std::int32_t defaultValue, std::int32_t minimum,
              std::int32_t maximum);
 
-    std::int32_t Value() const { return m_value; }
+    std::int32_t Value() const { return m_value.load(std::memory_order_acquire); }
     /// Values outside the range become the minimum.
     void SetValue(long long value);
     std::int32_t Minimum() const { return m_min; }
@@ -47,10 +53,10 @@ public:
     void SetFromString(std::string_view text) override;
     void Assign(const Param& other) override;
     void Write(std::string& out) const override;
-    void Reset() override { m_value = m_default; }
+    void Reset() override { m_value.store(m_default, std::memory_order_release); }
 
 private:
-    std::int32_t m_value;
+    std::atomic<std::int32_t> m_value;
     std::int32_t m_min;
     std::int32_t m_max;
     std::int32_t m_default;
@@ -60,18 +66,18 @@ class BoolParam : public Param {
 public:
     BoolParam(std::string key, bool defaultValue);
 
-    bool Value() const { return m_value; }
-    void SetValue(bool value) { m_value = value; }
+    bool Value() const { return m_value.load(std::memory_order_acquire); }
+    void SetValue(bool value) { m_value.store(value, std::memory_order_release); }
     bool Default() const { return m_default; }
 
     /// True for exactly "1" or "true" in any letter case.
     void SetFromString(std::string_view text) override;
     void Assign(const Param& other) override;
     void Write(std::string& out) const override;
-    void Reset() override { m_value = m_default; }
+    void Reset() override { m_value.store(m_default, std::memory_order_release); }
 
 private:
-    bool m_value;
+    std::atomic<bool> m_value;
     bool m_default;
 };
 
@@ -81,15 +87,17 @@ public:
     /// characters that are never "1".
     StringParam(std::string key, std::string defaultValue, std::int32_t lengthLimit = 0);
 
-    const std::string& Value() const { return m_value; }
+    /// A copy: the text may change on another thread at any time.
+    std::string Value() const;
     const std::string& Default() const { return m_default; }
 
     void SetFromString(std::string_view text) override;
     void Assign(const Param& other) override;
     void Write(std::string& out) const override;
-    void Reset() override { m_value = m_default; }
+    void Reset() override;
 
 private:
+    mutable std::mutex m_mutex;
     std::string m_value;
     std::string m_default;
     std::int32_t m_limit;
@@ -99,16 +107,18 @@ class StringListParam : public Param {
 public:
     explicit StringListParam(std::string key);
 
-    const std::vector<std::string>& Values() const { return m_values; }
-    std::vector<std::string>& MutableValues() { return m_values; }
+    /// A copy: the list may change on another thread at any time.
+    std::vector<std::string> Values() const;
+    void SetValues(std::vector<std::string> values);
 
     /// Appends the text as a new entry: a repeated key builds the list.
     void SetFromString(std::string_view text) override;
     void Assign(const Param& other) override;
     void Write(std::string& out) const override;
-    void Reset() override { m_values.clear(); }
+    void Reset() override;
 
 private:
+    mutable std::mutex m_mutex;
     std::vector<std::string> m_values;
 };
 

@@ -103,8 +103,14 @@ void BaseMonitoring::WriteSettings(std::string& out) const {
 
 void BaseMonitoring::ApplySettings() {
     bool workHours = m_workHours->Value();
-    m_schedule.Apply(workHours, m_timeInterval->MutableValues(), m_days->Value(),
-                     m_monthDays->Value(), m_excludedDates->Value(), m_includedDates->Value());
+    std::vector<std::string> windows = m_timeInterval->Values();
+    {
+        // The worker tests the schedule while the settings are applied.
+        std::lock_guard lock(m_scheduleMutex);
+        m_schedule.Apply(workHours, windows, m_days->Value(), m_monthDays->Value(),
+                         m_excludedDates->Value(), m_includedDates->Value());
+    }
+    m_timeInterval->SetValues(std::move(windows));
     m_workHours->SetValue(workHours);
 }
 
@@ -318,7 +324,7 @@ void BaseMonitoring::Execute() {
         // Sleep until the next check, the next moment the schedule may
         // change, a request, a pause or a stop, whichever comes first.
         const double toChange =
-            (m_schedule.NextChange(now).Days() - now.Days()) * DateTime::kSecondsPerDay;
+            (NextScheduleChange(now).Days() - now.Days()) * DateTime::kSecondsPerDay;
         auto wakeAt = SteadyClock::now() +
                       std::chrono::milliseconds(static_cast<long long>(toChange * 1000.0) + 5);
         if (!waiting) {

@@ -101,12 +101,11 @@ public:
     // The common settings.
     ItemKind Kind() const { return static_cast<ItemKind>(m_isDirectory->Value()); }
     void SetKind(ItemKind kind) { m_isDirectory->SetValue(static_cast<int>(kind)); }
-    const std::string& FileName() const { return m_fileName->Value(); }
-    const std::string& Comment() const { return m_comment->Value(); }
+    std::string FileName() const { return m_fileName->Value(); }
+    std::string Comment() const { return m_comment->Value(); }
     int Interval() const { return m_interval->Value(); }
     ParamList& Params() { return m_params; }
     const ParamList& Params() const { return m_params; }
-    const Schedule& GetSchedule() const { return m_schedule; }
 
     /// The action list in force; a run keeps the list it started with alive.
     std::shared_ptr<const ActionList> Actions() const;
@@ -115,7 +114,15 @@ public:
     void RunActionsNow();
 
     /// True when the schedule admits the moment.
-    bool InSchedule(DateTime now) const { return m_schedule.Admits(now); }
+    bool InSchedule(DateTime now) const {
+        std::lock_guard lock(m_scheduleMutex);
+        return m_schedule.Admits(now);
+    }
+    /// The next moment after now at which the schedule's answer may change.
+    DateTime NextScheduleChange(DateTime now) const {
+        std::lock_guard lock(m_scheduleMutex);
+        return m_schedule.NextChange(now);
+    }
 
     /// Number of worker threads of any item still running in the process.
     static int LiveWorkers();
@@ -170,6 +177,7 @@ private:
     void Wake();
 
     FileList m_files;
+    mutable std::mutex m_scheduleMutex;  // the schedule is rebuilt while the worker reads it
     Schedule m_schedule;
     std::string m_lastPath;
     std::atomic<int> m_id{0};

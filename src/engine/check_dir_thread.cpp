@@ -365,7 +365,9 @@ void CheckDirThread::RestartWatcher(const std::string& path) {
     if (!m_realTime->Value()) {
         return;
     }
-    auto watcher = ChangeNotifyThread::Start(path, m_subdir->Value(), m_dirMonitoring->Value(),
+    m_watchedSubtree = m_subdir->Value();
+    m_watchedDirectoryNames = m_dirMonitoring->Value();
+    auto watcher = ChangeNotifyThread::Start(path, m_watchedSubtree, m_watchedDirectoryNames,
                                              [this] { CheckNow(false); });
     std::lock_guard lock(m_watcherMutex);
     m_watcher = std::move(watcher);
@@ -405,6 +407,10 @@ bool CheckDirThread::Check() {
     if (path != LastPath()) {
         LastPath() = path;
         SetResetFlag(true);
+        RestartWatcher(path);
+    } else if (m_watcher && (!m_realTime->Value() || m_subdir->Value() != m_watchedSubtree ||
+                             m_dirMonitoring->Value() != m_watchedDirectoryNames)) {
+        // Settings edited while running: the watcher follows them.
         RestartWatcher(path);
     } else if (m_realTime->Value() && !Watching()) {
         // The watcher ends when its directory goes away, and cannot start

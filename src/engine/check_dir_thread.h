@@ -30,8 +30,8 @@ public:
     void ApplySettings() override;
     void CheckNow(bool resumeIfPaused) override;
 
-    const std::string& CacheId() const { return m_cacheId->Value(); }
-    const std::string& CacheDirectory() const { return m_cacheDirectory->Value(); }
+    std::string CacheId() const { return m_cacheId->Value(); }
+    std::string CacheDirectory() const { return m_cacheDirectory->Value(); }
     /// The cache file this item reads and writes.
     std::string CachePath() const;
     bool StorePrevInfo() const { return m_storePrevInfo->Value(); }
@@ -59,6 +59,8 @@ private:
     bool m_fromCache = false;
     bool m_cachePending = false;  // worker only
     std::unique_ptr<ChangeNotifyThread> m_watcher;
+    bool m_watchedSubtree = false;         // worker only: what the watcher covers
+    bool m_watchedDirectoryNames = false;  // worker only
     mutable std::mutex m_watcherMutex;
     MaskList m_masks, m_excludeMasks, m_dirMasks, m_exclDirMasks;
     std::atomic<double> m_lastCheckTime{0.0};

@@ -165,6 +165,25 @@ TEST_F(RealTimeTest, AWatchedDirectoryThatComesBackIsWatchedAgain) {
     ASSERT_TRUE(item.Collected().WaitForCount(runs + 1));
 }
 
+TEST_F(RealTimeTest, EditedSettingsTurnTheWatcherOnAndOffAtTheNextCheck) {
+    DirItem item(RealTime());
+    item.WaitFirstCheck();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    // As the properties dialog does it: settings written while running.
+    ASSERT_TRUE(item->Params().ParseLine("RealTime=0"));
+    item->ApplySettings();
+    item.Check();
+    EXPECT_FALSE(item->Watching());
+    ASSERT_TRUE(item->Params().ParseLine("RealTime=1"));
+    ASSERT_TRUE(item->Params().ParseLine("Subdir=1"));
+    item.Check();
+    ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+    // The subtree is watched now.
+    m_dir.Write("deep/er.txt", "1");
+    const auto runs = item.Runs();
+    ASSERT_TRUE(item.Collected().WaitForCount(runs + 1));
+}
+
 TEST_F(RealTimeTest, StoppingTheItemStopsItsWatcher) {
     auto item = std::make_unique<DirItem>(RealTime({"Subdir=1"}));
     item->WaitFirstCheck();
