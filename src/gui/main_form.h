@@ -46,6 +46,9 @@ struct WindowHooks {
     std::function<void()> helpContents;
     std::function<void()> mailAuthor;
     std::function<void()> homepage;
+    /// Opens the help topic of a help context number (a dialog's page or
+    /// group, Help button or F1).
+    std::function<void(int context)> helpTopic;
     /// Applying options: take the single-instance name when "OneInstance"
     /// is on, and register the restore hot key ("RestoreKey", 0: none).
     std::function<void(bool oneInstance)> singleInstance;
