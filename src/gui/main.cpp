@@ -55,6 +55,8 @@ int Run(QApplication& app) {
     QObject::connect(&hotKey, &RestoreHotKey::Pressed, form.get(), &MainForm::RestoreWindow);
     QObject::connect(&instance, &SingleInstance::RestoreRequested, form.get(),
                      &MainForm::RestoreWindow);
+    QObject::connect(form.get(), &MainForm::Closed, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
     form->Hooks().singleInstance = [&instance](bool oneInstance) {
         if (oneInstance && !instance.Holding()) {
             instance.Claim();  // holds nothing when another one answers

@@ -984,6 +984,7 @@ void MainForm::closeEvent(QCloseEvent* event) {
     SaveColumnWidths("Col", widths);
     Options::Instance().SaveAll();
     event->accept();
+    emit Closed();
 }
 
 void MainForm::changeEvent(QEvent* event) {

@@ -113,6 +113,10 @@ public:
     /// Takes the path of files dropped on the list (the first one).
     void DropPaths(const QStringList& paths);
 
+signals:
+    /// The window agreed to close: the program ends.
+    void Closed();
+
 public slots:
     void NewConfiguration();
     void LoadCommand();

@@ -1,0 +1,199 @@
+"""The desktop program run for real under Xvfb with a window manager and a
+tray host, driven with a real pointer and keyboard (xdotool): the window
+shows a loaded configuration, minimizing leaves only the tray icon, a click
+on it and its menu's first entry bring the window back, the restore hot key
+does too, a second start restores the first and ends, and an item acts on a
+new file. Screenshots go to the artifacts directory.
+
+    python3 desktop_e2e_test.py /path/to/quorvin /path/to/artifacts
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import quorvel_test  # noqa: E402
+from quorvel_test import wait_for  # noqa: E402
+
+PROGRAM = None
+ARTIFACTS = None
+TOOLS = ["Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "import"]
+SKIP = 77  # CTest's code for a skipped test
+
+
+def run(*argv, env):
+    return subprocess.run(list(argv), env=env, capture_output=True, text=True, timeout=60)
+
+
+class DesktopTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="quorvin-e2e-")
+        cls.env = quorvel_test.home_environment(cls.tmp)
+        runtime = os.path.join(cls.tmp, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        cls.env["XDG_RUNTIME_DIR"] = runtime
+        cls.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # the XEmbed tray, not a D-Bus host
+        cls.env.pop("QT_QPA_PLATFORM", None)
+        cls.helpers = []
+        for number in range(180, 260):
+            if not os.path.exists("/tmp/.X%d-lock" % number):
+                break
+        cls.env["DISPLAY"] = ":%d" % number
+        cls.start_helper("Xvfb", cls.env["DISPLAY"], "-noreset", "-nolisten", "tcp",
+                         "-screen", "0", "1024x768x24")
+        if not wait_for(lambda: run("xwininfo", "-root", env=cls.env).returncode == 0):
+            raise RuntimeError("Xvfb did not come up")
+        cls.start_helper("openbox", "--sm-disable")
+        cls.start_helper("trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                         "--width", "200", "--heighttype", "pixel", "--height", "32")
+        wait_for(lambda: "panel" in run("xwininfo", "-root", "-tree", env=cls.env).stdout)
+
+    @classmethod
+    def start_helper(cls, *argv):
+        cls.helpers.append(subprocess.Popen(list(argv), env=cls.env, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL))
+
+    @classmethod
+    def tearDownClass(cls):
+        for p in reversed(cls.helpers):
+            p.terminate()
+            try:
+                p.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def setUp(self):
+        config_dir = os.path.join(self.tmp, "config", "quorvel")
+        os.makedirs(config_dir, exist_ok=True)
+        # Tray in use, a single click restores, one instance, Ctrl+Alt+R.
+        with open(os.path.join(config_dir, "registry.ini"), "w") as f:
+            f.write("[Software\\Feldrane\\Quorvel]\nTrayMinimize=dword:1\nSingleRestore=dword:1\n"
+                    "OneInstance=dword:1\nRestoreKey=dword:0000C052\nConfQuit=dword:0\n")
+        self.watched = os.path.join(self.tmp, "watched")
+        os.makedirs(self.watched, exist_ok=True)
+        self.acted = os.path.join(self.tmp, "acted.txt")
+        self.config = os.path.join(self.tmp, "desk.mon")
+        with open(self.config, "w") as f:
+            f.write(";;;\nIsDirectory=1\nFileName=%s\nInterval=3600\nRealTime=1\n"
+                    "Comment=Incoming reports\nConditions=1110\n;\nAction=0\nListName=%s\n"
+                    "ListParams=%%Name\nListAppend=1\n;\nAction=1\nCommand=true\nEOF\n"
+                    ";;;\nIsDirectory=2\nEOF\n"
+                    ";;;\nPaused=1\nIsDirectory=0\nFileName=%s\nInterval=60\n"
+                    "Comment=The main log\nEOF\n" % (self.watched, self.acted,
+                                                     os.path.join(self.tmp, "app.log")))
+        self.program = subprocess.Popen([PROGRAM, self.config], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True)
+        self.window = None
+        self.assertTrue(wait_for(self.find_window), "the main window did not appear")
+
+    def tearDown(self):
+        if self.program.poll() is None:
+            self.program.terminate()
+            try:
+                self.program.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.program.kill()
+        err = self.program.stderr.read()
+        self.assertNotIn("Sanitizer", err)
+
+    def find_window(self):
+        r = run("xdotool", "search", "--name", "Quorvel - ", env=self.env)
+        ids = r.stdout.split()
+        if ids:
+            self.window = ids[0]
+        return bool(ids)
+
+    def mapped(self):
+        r = run("xwininfo", "-id", self.window, env=self.env)
+        return "IsViewable" in r.stdout
+
+    def tray_icon_centre(self):
+        # The icon is the program's window inside the tray host's panel.
+        tree = run("xwininfo", "-root", "-tree", env=self.env).stdout
+        m = re.search(r'"Quorvel": \("quorvin" "Quorvel"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+'
+                      r'\+(\d+)\+(\d+)', tree)
+        if not m:
+            return None
+        w, h, x, y = map(int, m.groups())
+        return x + w // 2, y + h // 2
+
+    def minimize(self):
+        run("xdotool", "windowminimize", self.window, env=self.env)
+        self.assertTrue(wait_for(lambda: not self.mapped()), "minimizing left the window")
+
+    def test_the_tray_the_hot_key_a_second_start_and_a_real_item(self):
+        shot = os.path.join(ARTIFACTS, "main-window.png")
+        self.assertTrue(wait_for(lambda: run("import", "-window", self.window, shot,
+                                             env=self.env).returncode == 0))
+
+        # Minimized: only the tray icon is left; a click brings the window back.
+        self.assertTrue(wait_for(lambda: self.tray_icon_centre() is not None), "no tray icon")
+        x, y = self.tray_icon_centre()
+        self.minimize()
+        run("xdotool", "mousemove", str(x), str(y), "click", "1", env=self.env)
+        self.assertTrue(wait_for(self.mapped), "a click on the tray icon did not restore")
+
+        # The tray menu's first entry ("Restore") with the pointer.
+        self.minimize()
+        run("xdotool", "mousemove", str(x), str(y), "click", "3", env=self.env)
+        menu = []
+
+        def menu_shown():
+            tree = run("xwininfo", "-root", "-tree", env=self.env).stdout
+            menu[:] = re.findall(r'"Quorvel": \("quorvin" "Quorvel"\)\s+(\d+)x(\d+)\+(\d+)\+(\d+)',
+                                 tree)
+            return any(int(w) > 60 and int(h) > 60 for w, h, _, _ in menu)
+        self.assertTrue(wait_for(menu_shown), "the tray menu did not open")
+        w, h, mx, my = next(map(int, m) for m in menu if int(m[0]) > 60 and int(m[1]) > 60)
+        run("import", "-window", "root", os.path.join(ARTIFACTS, "tray-menu.png"), env=self.env)
+        run("xdotool", "mousemove", str(mx + 40), str(my + 10), "click", "1", env=self.env)
+        self.assertTrue(wait_for(self.mapped), "the menu's Restore did not restore")
+
+        # The restore hot key, from anywhere.
+        self.minimize()
+        run("xdotool", "key", "ctrl+alt+r", env=self.env)
+        self.assertTrue(wait_for(self.mapped), "the hot key did not restore")
+
+        # A second start brings the first back and ends at once.
+        self.minimize()
+        second = subprocess.run([PROGRAM], env=self.env, capture_output=True, timeout=60)
+        self.assertEqual(second.returncode, 0)
+        self.assertTrue(wait_for(self.mapped), "a second start did not restore the first")
+        self.assertEqual(len(run("xdotool", "search", "--name", "Quorvel - ",
+                                 env=self.env).stdout.split()), 1)
+
+        # A real item acts on a new file.
+        with open(os.path.join(self.watched, "report.txt"), "w") as f:
+            f.write("x")
+        self.assertTrue(wait_for(lambda: os.path.exists(self.acted) and
+                                 "report.txt" in open(self.acted).read()))
+
+        # Quit with Alt+X ends the program in order.
+        run("xdotool", "windowactivate", "--sync", self.window, "key", "alt+x", env=self.env)
+        try:
+            code = self.program.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            code = None
+        self.assertEqual(code, 0)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        print(__doc__)
+        sys.exit(2)
+    missing = [t for t in TOOLS if shutil.which(t) is None]
+    if missing:
+        print("desktop test skipped: missing " + ", ".join(missing))
+        sys.exit(SKIP)
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    ARTIFACTS = os.path.abspath(sys.argv.pop(1))
+    os.makedirs(ARTIFACTS, exist_ok=True)
+    unittest.main(verbosity=2)
