@@ -96,7 +96,15 @@ void TranslatePart(const Reader& r, QObject* part) {
         return;
     }
     if (auto* label = qobject_cast<QLabel*>(w)) {
-        label->setText(r.Get(k + ".Caption", label->text()));
+        QString text = r.Get(k + ".Caption", label->text());
+        // The label of a field is addressed by the field's name
+        // ("intervalEdit.Caption").
+        if (const QWidget* field = label->buddy();
+            field != nullptr && !field->objectName().isEmpty() &&
+            qobject_cast<const QAbstractButton*>(field) == nullptr) {
+            text = r.Get(field->objectName() + ".Caption", text);
+        }
+        label->setText(text);
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(r.Get(k + ".Caption", button->text()));
         Hint(r, k, w);

@@ -26,7 +26,9 @@ inline constexpr const char* kNotTranslated = "notTranslated";
 /// - the window's own title from "Caption";
 /// - labels, menus, menu items, buttons, check and radio boxes, tab pages
 ///   and group boxes from k + ".Caption" (a group box caption gets one blank
-///   on each side);
+///   on each side); a label that is the buddy label of a field (an edit, a
+///   combo box) is read under the field's name as well, so "intervalEdit.Caption"
+///   is the text of the label in front of intervalEdit;
 /// - everything but labels and menu entries gets its tooltip from k + ".Hint";
 /// - combo box entries from k + ".Item." + i, list view columns from
 ///   k + ".Column." + i, header sections from k + ".Section." + i.
