@@ -10,6 +10,10 @@ namespace quorvel::test {
 /// or nothing when the program is not installed or did not end.
 std::optional<int> RunTool(const std::vector<std::string>& argv, const std::string& directory = {});
 
+/// Runs a program found in PATH like RunTool and answers what it printed on
+/// standard output, or nothing when it is not installed or did not end.
+std::optional<std::string> ToolOutput(const std::vector<std::string>& argv);
+
 /// True when the tool is installed.
 bool HaveTool(const std::string& name);
 
