@@ -40,9 +40,13 @@ QString FileDialogs::QtFilter(const QString& pipeFilter) {
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         QString label = parts[i];
-        // The label may name the patterns already ("Files (*.mon)").
+        // The label may name the patterns already ("Files (*.mon)"); the
+        // chooser reads them from it, separated by blanks.
         if (!label.contains('(')) {
             label += " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+        } else {
+            const int open = label.lastIndexOf('(');
+            label = label.left(open) + label.mid(open).replace(';', ' ');
         }
         filters.push_back(label);
     }

@@ -46,6 +46,18 @@ private:
     std::string m_section;
 };
 
+// The window a part belongs to: the nearest window among its ancestors (a
+// menu counts as part of the window it hangs from).
+const QWidget* OwnerWindow(const QObject* part) {
+    for (const QObject* o = part; o != nullptr; o = o->parent()) {
+        const auto* w = qobject_cast<const QWidget*>(o);
+        if (w != nullptr && w->isWindow() && qobject_cast<const QMenu*>(w) == nullptr) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
 bool Skipped(const QObject* object) {
     return object->objectName().isEmpty() || object->property(kNotTranslated).toBool();
 }
@@ -152,7 +164,8 @@ void TranslateForm(QWidget* window, const IniFile& file) {
         window->setWindowTitle(r.Get("Caption", window->windowTitle()));
     }
     for (QObject* part : window->findChildren<QObject*>()) {
-        if (!Skipped(part)) {
+        // A dialog owned by this window is translated from its own section.
+        if (!Skipped(part) && OwnerWindow(part) == window) {
             TranslatePart(r, part);
         }
     }

@@ -20,7 +20,8 @@ namespace quorvel::gui {
 inline constexpr const char* kNotTranslated = "notTranslated";
 
 /// Translates a window from the language file's section "Form." followed by
-/// the window's objectName. Parts are found by their objectName; each value
+/// the window's objectName. Parts are found by their objectName (the parts
+/// of the window itself, not those of a dialog it owns); each value
 /// is read with the part's current text as default, so parts the file does
 /// not name stay as they are:
 /// - the window's own title from "Caption";

@@ -1,0 +1,121 @@
+#include "gui/dialog_tools.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+
+#include "gui/file_dialogs.h"
+#include "platform/paths.h"
+#include "settings/adv_string_list.h"
+
+namespace quorvel::gui {
+
+namespace {
+
+QString Separator() {
+    return QString(QChar::fromLatin1(platform::kPathSeparator));
+}
+
+}  // namespace
+
+void InsertAtCaret(QLineEdit* field, const QString& text) {
+    if (field != nullptr) {
+        field->insert(text);  // replaces the selection, if any
+        field->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+FieldMenu::FieldMenu(QMenu* menu) : QObject(menu), m_menu(menu) {
+    Connect(menu);
+}
+
+void FieldMenu::Connect(QMenu* menu) {
+    for (QAction* action : menu->actions()) {
+        if (action->menu() != nullptr) {
+            Connect(action->menu());
+        } else if (!action->isSeparator()) {
+            connect(action, &QAction::triggered, this, [this, action] {
+                const QVariant insert = action->property(kInsertText);
+                InsertAtCaret(m_target, insert.isValid() ? insert.toString() : action->text());
+            });
+        }
+    }
+}
+
+QLineEdit* FieldMenu::Target() const {
+    return m_target;
+}
+
+void FieldMenu::OpenFor(QWidget* control, QLineEdit* field) {
+    m_target = field;
+    m_menu->popup(control->mapToGlobal(QPoint(-1, control->height())));
+}
+
+bool BrowseForFile(QWidget* parent, QLineEdit* field, const QString& filter, bool several) {
+    const QString text = field->text();
+    const int cut = text.lastIndexOf(Separator());
+    const QString directory = cut >= 0 ? text.left(cut + 1) : QString();
+    const QString title = QString::fromStdString(Strings().Text(lngSelectFile));
+    if (!several) {
+        const QString path = FileDialogs::OpenFile(parent, title, directory, filter);
+        if (path.isEmpty()) {
+            return false;
+        }
+        field->setText(path);
+        return true;
+    }
+    const QStringList paths = FileDialogs::OpenFiles(parent, title, directory, filter);
+    if (paths.isEmpty()) {
+        return false;
+    }
+    QString joined = field->text();
+    for (const QString& path : paths) {
+        if (!joined.isEmpty()) {
+            joined += ';';
+        }
+        joined += path;
+    }
+    field->setText(joined);
+    return true;
+}
+
+bool BrowseForFolder(QWidget* parent, QLineEdit* field, bool append) {
+    QString start = field->text();
+    if (start.size() > 1 && start.endsWith(Separator())) {
+        start.chop(1);
+    }
+    const QString title = QString::fromStdString(Strings().Text(lngSelectDir));
+    const QString folder = FileDialogs::Folder(parent, title, start);
+    if (folder.isEmpty()) {
+        return false;
+    }
+    if (append && !field->text().isEmpty()) {
+        field->setText(field->text() + ';' + folder);
+    } else {
+        field->setText(folder);
+    }
+    return true;
+}
+
+void EnableGroup(std::initializer_list<QWidget*> controls, bool on) {
+    for (QWidget* control : controls) {
+        if (control != nullptr) {
+            control->setEnabled(on);
+        }
+    }
+}
+
+bool IsPlainF1(const QKeyEvent* event) {
+    const auto modifiers = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                 Qt::AltModifier | Qt::MetaModifier);
+    return event->key() == Qt::Key_F1 && modifiers == Qt::NoModifier;
+}
+
+QString WithoutLineBreaks(QString text, QChar separator) {
+    static const QRegularExpression kBreak(QStringLiteral("\r\n|\r|\n"));
+    return text.replace(kBreak, QString(separator));
+}
+
+}  // namespace quorvel::gui
