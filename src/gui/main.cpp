@@ -16,6 +16,7 @@
 #include "gui/main_form.h"
 #include "gui/message_boxes.h"
 #include "gui/popup_box.h"
+#include "gui/properties_form.h"
 #include "gui/restore_hot_key.h"
 #include "gui/single_instance.h"
 #include "platform/file_operation.h"
@@ -63,6 +64,7 @@ int Run(QApplication& app) {
         }
     };
     form->Hooks().restoreKey = [&hotKey](int shortcut) { hotKey.Register(shortcut); };
+    InstallItemDialogs(*form);
     form->ApplyOptions();
     form->show();
     QApplication::processEvents();
