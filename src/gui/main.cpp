@@ -15,6 +15,7 @@
 #include "gui/file_op_dialogs.h"
 #include "gui/main_form.h"
 #include "gui/message_boxes.h"
+#include "gui/options_about_help.h"
 #include "gui/popup_box.h"
 #include "gui/properties_form.h"
 #include "gui/restore_hot_key.h"
@@ -64,6 +65,7 @@ int Run(QApplication& app) {
         }
     };
     form->Hooks().restoreKey = [&hotKey](int shortcut) { hotKey.Register(shortcut); };
+    (new OptionsAboutHelp(*form))->Install();  // belongs to the main window
     InstallItemDialogs(*form);
     form->ApplyOptions();
     form->show();
