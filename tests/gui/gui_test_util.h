@@ -28,13 +28,15 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-/// A home of the test's own: options, positions and caches go there.
+/// A home of the test's own: options, positions, caches and the desktop's
+/// files (autostart, file types) go there.
 class GuiTest : public TempDirTest {
 protected:
     GuiTest()
         : m_home("HOME", m_dir.Path().string()),
           m_config("XDG_CONFIG_HOME", (m_dir / "config")),
-          m_cache("XDG_CACHE_HOME", (m_dir / "cache")) {}
+          m_cache("XDG_CACHE_HOME", (m_dir / "cache")),
+          m_data("XDG_DATA_HOME", (m_dir / "data")) {}
 
     std::string StorePath() const { return m_dir / "config/quorvel/registry.ini"; }
 
@@ -42,6 +44,7 @@ private:
     ScopedEnv m_home;
     ScopedEnv m_config;
     ScopedEnv m_cache;
+    ScopedEnv m_data;
 };
 
 }  // namespace quorvel::test
