@@ -48,6 +48,7 @@ OptionsForm::OptionsForm(QWidget* parent, std::function<void(int)> helpTopic)
             m_helpTopic(HelpContext());
         }
     });
+    adjustSize();  // centred by its real size when no place is stored
     m_positions = std::make_unique<FormPositions>(this, "\\Positions\\Options", false);
     m_positions->Restore();
 }
