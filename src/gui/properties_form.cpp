@@ -66,6 +66,7 @@ PropertiesForm::PropertiesForm(MainForm& main)
     m_ui->setupUi(this);
     BuildMenus();
     ConnectControls();
+    m_ui->pageControl->installEventFilter(this);
     for (const QLineEdit* field :
          {m_ui->maskEdit, m_ui->excludeEdit, m_ui->dirMaskEdit, m_ui->exclDirMaskEdit,
           m_ui->daysEdit, m_ui->nonDatesEdit, m_ui->datesEdit}) {
@@ -701,7 +702,41 @@ void PropertiesForm::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (TurnPage(event)) {
+        return;
+    }
     QDialog::keyPressEvent(event);
+}
+
+bool PropertiesForm::eventFilter(QObject* watched, QEvent* event) {
+    // The page control's own Ctrl+Tab would also stop at the other kind's pages.
+    if (watched == m_ui->pageControl && event->type() == QEvent::KeyPress &&
+        TurnPage(static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool PropertiesForm::TurnPage(QKeyEvent* event) {
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the kind's pages from any field, also
+    // from the path and description above them.
+    const bool ctrl = (event->modifiers() & Qt::ControlModifier) != 0;
+    if (!ctrl || (event->key() != Qt::Key_Tab && event->key() != Qt::Key_Backtab)) {
+        return false;
+    }
+    const bool back =
+        event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier) != 0;
+    QTabWidget* tabs = m_ui->pageControl;
+    int page = tabs->currentIndex();
+    for (int pass = 0; pass < tabs->count(); ++pass) {
+        page = (page + (back ? tabs->count() - 1 : 1)) % tabs->count();
+        if (tabs->isTabVisible(page)) {
+            tabs->setCurrentIndex(page);
+            break;
+        }
+    }
+    event->accept();
+    return true;
 }
 
 void InstallItemDialogs(MainForm& main) {

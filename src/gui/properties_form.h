@@ -73,6 +73,7 @@ public slots:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
 
@@ -88,6 +89,7 @@ private:
     void ToggleInverse();
     void SpyChanged(int index);
     void BrowseMasks(QLineEdit* field, bool directories);
+    bool TurnPage(QKeyEvent* event);
     void Refuse(int message, QWidget* page, QLineEdit* field);
     QLineEdit* PathEdit() const;
     QLineEdit* IntervalEdit() const;

@@ -655,6 +655,15 @@ TEST_F(DialogsTest, TestAndStopGoThroughTheSoundOutputAndHelpFollowsTheGroup) {
     Part<QTabWidget>("pageControl")->setCurrentWidget(Part<QWidget>("scheduleSheet"));
     Part<QPushButton>("HelpButton")->click();
     EXPECT_EQ(topics, (std::vector<int>{1023, 1023, 1001, 1004}));
+
+    // Ctrl+Tab turns to the next page of the kind, from any field.
+    Part<QTabWidget>("pageControl")->setCurrentWidget(Part<QWidget>("fileCondSheet"));
+    QTest::keyClick(Edit("fileEdit"), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(Page(), Part<QWidget>("fileOptSheet"));
+    QTest::keyClick(Box("lockCheckBox"), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(Page(), Part<QWidget>("actionSheet"));
+    QTest::keyClick(Rows(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Page(), Part<QWidget>("fileOptSheet"));
 }
 
 TEST_F(DialogsTest, MacroAndVariableMenusInsertAtTheCaretReplacingTheSelection) {
