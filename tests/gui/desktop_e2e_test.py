@@ -238,7 +238,11 @@ class DesktopTest(unittest.TestCase):
             with open(os.path.join(inbox, name), "w") as f:
                 f.write("x")
             created.append(name)
-            return os.path.exists(names) and any(n in open(names).read() for n in created)
+            if not os.path.exists(names):
+                return False
+            with open(names) as listed:
+                text = listed.read()
+            return any(n in text for n in created)
         self.assertTrue(wait_for(reported), "the new item did not act")
         run("import", "-window", self.window, os.path.join(ARTIFACTS, "added-item.png"),
             env=self.env)
