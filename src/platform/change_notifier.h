@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel::platform {
@@ -18,6 +20,9 @@ struct ChangeSet {
     /// Directories whose entries changed (created, deleted, renamed,
     /// written, given new attributes).
     std::vector<std::string> directories;
+    /// For each of those directories, the names of its entries that changed;
+    /// the others are as they were.
+    std::unordered_map<std::string, std::unordered_set<std::string>> names;
     /// Directories that came into the tree or became readable: everything
     /// below them is new to whoever walked the tree before.
     std::vector<std::string> newSubtrees;
@@ -93,6 +98,10 @@ public:
     /// Stops watching a directory and everything below it, for example
     /// when a walk found it gone.
     void Unwatch(std::string_view relativeDirectory);
+
+    /// Counts as if the kernel's queue had overflowed (for tests): the next
+    /// changes taken are incomplete.
+    void LoseEvents();
 
     /// Number of directories watched (for tests).
     std::size_t WatchCount() const;

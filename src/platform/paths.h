@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvel::platform {
 
@@ -11,6 +12,19 @@ extern const char kPathSeparator;
 /// The line ending written to text files ("\n" here, "\r\n" on Windows).
 /// Readers always accept both.
 extern const char* const kLineEnding;
+
+/// Joins the components of a relative path given from the last to the
+/// first ("c", "b", "a" gives "a/b/c"), as a walk up from a leaf finds them.
+inline std::string JoinFromLeaf(const std::vector<const std::string*>& parts, char separator) {
+    std::string path;
+    for (auto p = parts.rbegin(); p != parts.rend(); ++p) {
+        if (!path.empty()) {
+            path += separator;
+        }
+        path += **p;
+    }
+    return path;
+}
 
 /// Full path of the running program file.
 std::string ExecutablePath();

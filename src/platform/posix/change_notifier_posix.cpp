@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 
 #include "platform/change_notifier.h"
 #include "platform/directory_scanner.h"
+#include "platform/paths.h"
 #include "platform/unique_fd.h"
 
 namespace quorvel::platform {
@@ -78,7 +80,7 @@ struct ChangeNotifier::Impl {
     std::unordered_map<int, Watch> watches;
     std::uint64_t generation = 0;
     std::unordered_map<std::uint32_t, int> moving;  // cookie -> watch detached by IN_MOVED_FROM
-    std::unordered_set<std::string> dirtyDirectories;
+    std::unordered_map<std::string, std::unordered_set<std::string>> dirtyDirectories;
     std::unordered_set<std::string> newSubtrees;
     bool incomplete = false;
 
@@ -94,14 +96,7 @@ struct ChangeNotifier::Impl {
             parts.push_back(&it->second.name);
             w = it->second.parent;
         }
-        std::string path;
-        for (auto p = parts.rbegin(); p != parts.rend(); ++p) {
-            if (!path.empty()) {
-                path += '/';
-            }
-            path += **p;
-        }
-        return path;
+        return JoinFromLeaf(parts, '/');
     }
 
     int FindChild(int parent, std::string_view name) const {
@@ -337,12 +332,12 @@ struct ChangeNotifier::Impl {
             if ((ev.mask & kFileEvents) == 0) {
                 return false;
             }
-            dirtyDirectories.insert(relative);
+            dirtyDirectories[relative].insert(name);
             return note(std::move(path));
         }
         bool relevant = directoryNames && (ev.mask & kNameEvents) != 0;
         if ((ev.mask & (kNameEvents | IN_ATTRIB)) != 0) {
-            dirtyDirectories.insert(relative);
+            dirtyDirectories[relative].insert(name);
         }
         if (subtree) {
             if ((ev.mask & IN_MOVED_FROM) != 0) {
@@ -441,21 +436,31 @@ ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
         }
     }
     using Clock = std::chrono::steady_clock;
+    // A timer wakes a tenth of a millisecond or more after it is due; the
+    // last stretch of the quiet time is waited by polling, so that the check
+    // starts when the quiet time ends and not when the timer comes round.
+    constexpr auto kPolledStretch = std::chrono::microseconds(250);
     bool changed = false;
     Clock::time_point deadline{};
+    Clock::time_point quietEnd{};
     for (;;) {
         timespec timeout{};
         timespec* limit = nullptr;
         if (changed) {
             const auto now = Clock::now();
-            if (now >= deadline) {
+            const auto end = std::min(deadline, quietEnd);
+            if (now >= end) {
                 return Result::Changed;
             }
-            const auto left =
-                std::min(std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now),
-                         std::chrono::duration_cast<std::chrono::nanoseconds>(options.quiet));
-            timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-            timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
+            const auto left = end - now;
+            if (left > kPolledStretch) {
+                const auto sleep =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(left - kPolledStretch);
+                timeout.tv_sec = static_cast<time_t>(sleep.count() / 1000000000);
+                timeout.tv_nsec = static_cast<long>(sleep.count() % 1000000000);
+            } else {
+                ::sched_yield();
+            }
             limit = &timeout;
         }
         pollfd fds[2] = {{d.stopEvent.Get(), POLLIN, 0}, {d.inotify.Get(), POLLIN, 0}};
@@ -470,15 +475,19 @@ ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
             return Result::Stopped;  // the stop stays signalled for later waits
         }
         if (r == 0) {
-            return Result::Changed;  // quiet long enough
+            continue;  // the time is looked at above
         }
         if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             return changed ? Result::Changed : Result::Failed;
         }
         bool failed = false;
-        if (d.Drain(changes, failed) && !changed) {
-            changed = true;
-            deadline = Clock::now() + options.maxDelay;
+        if (d.Drain(changes, failed)) {
+            const auto now = Clock::now();
+            if (!changed) {
+                changed = true;
+                deadline = now + options.maxDelay;
+            }
+            quietEnd = now + options.quiet;
         }
         if (failed) {
             return changed ? Result::Changed : Result::Failed;
@@ -497,7 +506,10 @@ ChangeSet ChangeNotifier::TakeChanges() {
     Impl& d = *m_impl;
     std::lock_guard lock(d.mutex);
     ChangeSet set;
-    set.directories.assign(d.dirtyDirectories.begin(), d.dirtyDirectories.end());
+    for (auto& [directory, names] : d.dirtyDirectories) {
+        set.directories.push_back(directory);
+        set.names.emplace(directory, std::move(names));
+    }
     set.newSubtrees.assign(d.newSubtrees.begin(), d.newSubtrees.end());
     set.incomplete = d.incomplete;
     set.rootGone = d.rootGone;
@@ -573,6 +585,11 @@ void ChangeNotifier::Unwatch(std::string_view relativeDirectory) {
     if (wd >= 0 && wd != d.rootWatch) {
         d.RemoveSubtree(wd);
     }
+}
+
+void ChangeNotifier::LoseEvents() {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->incomplete = true;
 }
 
 std::size_t ChangeNotifier::WatchCount() const {
