@@ -317,6 +317,7 @@ void BaseMonitoring::Execute() {
         const bool waiting = State() == ItemState::Waiting;
         const bool due = SteadyClock::now() >= m_nextDue;
         if (!waiting && (due || CheckRequested() || ResetRequested())) {
+            m_dueCheck = due;
             RunOneCheck();
             continue;
         }

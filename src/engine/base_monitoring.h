@@ -147,6 +147,8 @@ protected:
     bool ResetRequested() const { return m_reset.load(std::memory_order_acquire); }
     void SetResetFlag(bool value) { m_reset.store(value, std::memory_order_release); }
     bool CheckRequested() const { return m_checkNow.load(std::memory_order_acquire); }
+    /// True while the running check is the regular one of the interval.
+    bool DueCheck() const { return m_dueCheck; }
     /// The path of the previous check (macros expanded).
     std::string& LastPath() { return m_lastPath; }
     /// Sets how many seconds of the current interval count as elapsed. Set by
@@ -193,6 +195,7 @@ private:
     std::atomic<bool> m_holding{false};
     bool m_started = false;
     bool m_dueSet = false;       // worker only: the running check set its next due moment
+    bool m_dueCheck = false;     // worker only: the running check is the interval's
     bool m_wakePending = false;  // guarded by m_mutex
     std::chrono::steady_clock::time_point m_nextDue;  // worker only
     std::atomic<std::int64_t> m_nextDueNs{0};         // the same, for SecondsLeft

@@ -40,6 +40,7 @@ public:
     }
     void EndWalk(bool wholeTree) { m_notifier->EndWalk(wholeTree); }
     void Unwatch(std::string_view relativeDirectory) { m_notifier->Unwatch(relativeDirectory); }
+    void LoseEvents() { m_notifier->LoseEvents(); }
     /// The changes reported since they were last taken.
     platform::ChangeSet TakeChanges() { return m_notifier->TakeChanges(); }
 

@@ -4,6 +4,7 @@
 
 #include "actions/macro_expander.h"
 #include "engine/cache_file.h"
+#include "engine/dir_scan.h"
 #include "platform/directory_scanner.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
@@ -13,263 +14,14 @@ namespace quorvel {
 
 namespace {
 
-// Converts file times to local date-times the way DateTime::FromEpoch does,
-// but asks the system for the UTC offset only once per quarter hour of file
-// times seen: a scan converts every entry's time.
-class LocalTimeConverter {
-public:
-    DateTime Convert(platform::EpochTime t) {
-        const std::int64_t bucket = FloorDiv(t.seconds, kBucket);
-        Slot& slot = m_slots[static_cast<std::size_t>(bucket) & (kSlots - 1)];
-        std::int64_t offset;
-        if (slot.valid && slot.bucket == bucket) {
-            offset = slot.offset;
-        } else {
-            const std::int64_t start = bucket * kBucket;
-            const std::int64_t first = platform::UtcOffsetAt(start);
-            const std::int64_t last = platform::UtcOffsetAt(start + kBucket - 1);
-            if (first == last) {
-                slot = Slot{bucket, first, true};
-                offset = first;
-            } else {
-                offset = platform::UtcOffsetAt(t.seconds);  // an offset change inside
-            }
-        }
-        const std::int64_t local = t.seconds + offset;
-        std::int64_t days = local / 86400;
-        std::int64_t seconds = local % 86400;
-        if (seconds < 0) {
-            seconds += 86400;
-            --days;
-        }
-        return DateTime(DateTime::kUnixEpochDays + static_cast<double>(days) +
-                        (static_cast<double>(seconds) + t.nanoseconds * 1e-9) /
-                            DateTime::kSecondsPerDay);
-    }
-
-private:
-    static constexpr std::int64_t kBucket = 900;
-    static constexpr std::size_t kSlots = 256;
-    static std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-        return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
-    }
-    struct Slot {
-        std::int64_t bucket = 0;
-        std::int64_t offset = 0;
-        bool valid = false;
-    };
-    Slot m_slots[kSlots];
-};
+// Benchmarks compare with the whole walk by turning the walk of changes off.
+std::atomic<bool> g_incrementalChecks{true};
 
 bool Flag(const std::string& conditions, std::size_t position) {
     return conditions.size() > position && conditions[position] == '1';
 }
 
 }  // namespace
-
-// ---- the scan of one check ----
-
-class CheckDirThread::Scan : public platform::DirectoryScanner::Visitor {
-public:
-    /// watcher, when given, is made to watch every directory the walk enters
-    /// (rootLength: the length of the walked path with its separator).
-    Scan(CheckDirThread& item, Snapshot& fresh, bool baseline, DateTime now,
-         ChangeNotifyThread* watcher, std::size_t rootLength)
-        : m_item(item),
-          m_watcher(watcher),
-          m_rootLength(rootLength),
-          m_old(item.m_snapshot),
-          m_fresh(fresh),
-          m_baseline(baseline),
-          m_now(now.Days()),
-          m_conditionType(item.Condition()),
-          m_fullPathMask(item.m_fullPathMask->Value()),
-          m_dirMonitoring(item.m_dirMonitoring->Value()),
-          m_subdir(item.m_subdir->Value()),
-          m_countHidden(item.m_countHidden->Value()),
-          m_keepNames(item.m_storePrevInfo->Value() &&
-                      item.Condition() == ConditionType::StatusChanges),
-          m_ignoreAdded(item.m_ignoreAdded->Value()),
-          m_ignoreOpened(item.m_ignoreOpened->Value()),
-          m_break(item.m_break->Value()),
-          m_limit(item.m_olderInterval->Value() / DateTime::kSecondsPerDay) {
-        const std::string& c = item.m_conditions->Value();
-        const bool any = Flag(c, 3);
-        const bool age = m_conditionType == ConditionType::OldFiles;
-        m_watchChanged = Flag(c, 0) || any || age;
-        m_watchAdded = Flag(c, 1) || any || age;
-        if (m_ignoreOpened) {
-            m_writers = platform::OpenWriters::Capture();
-        }
-    }
-
-    bool ShouldStop() override { return m_item.StopRequested() || m_item.ResetRequested(); }
-
-    bool Enter(platform::ScanEntry& e) override {
-        if (!m_subdir || Hidden(e)) {
-            return false;
-        }
-        const std::string_view target = Target(e);
-        if (!m_item.m_dirMasks.Matches(target) || m_item.m_exclDirMasks.Matches(target)) {
-            return false;
-        }
-        // Watched before its entries are read, so no change in it is missed.
-        if (m_watcher != nullptr) {
-            m_watcher->EnsureWatched(e.FullPath().substr(m_rootLength), e);
-        }
-        return true;
-    }
-
-    void Visit(platform::ScanEntry& e) override {
-        if (Hidden(e)) {
-            return;
-        }
-        const bool directory =
-            e.IsRealDirectory() || (e.IsSymlink() && e.Resolve() && e.IsDirectory());
-        if (directory && !m_dirMonitoring) {
-            return;
-        }
-        const std::string_view target = Target(e);
-        if (!m_item.m_masks.Matches(target) || m_item.m_excludeMasks.Matches(target)) {
-            return;
-        }
-        if (!e.Resolve()) {
-            return;  // gone since it was listed
-        }
-        const std::uint32_t key = PathKey(e.FullPath());
-        const double time = m_times.Convert(e.Modified()).Days();
-        if (m_keepNames) {
-            m_fresh.Append(key, time, e.Size(), e.FullPath());
-        } else {
-            m_fresh.Append(key, time, e.Size());
-        }
-        const std::size_t index = m_fresh.Size() - 1;
-
-        if (m_ignoreOpened && !e.IsDirectory() && InUse(e)) {
-            // Passed over this time; a new or changed file is seen as changed
-            // by a later check.
-            const FileKind r = Compare(index);
-            if (r != FileKind::None && m_conditionType == ConditionType::StatusChanges) {
-                m_fresh.SetTime(index, 0.0);
-            } else if (r == FileKind::Added && m_conditionType == ConditionType::OldFiles &&
-                       m_ignoreAdded && !m_baseline) {
-                m_fresh.SetTime(index, m_now);  // its age counts from now
-            }
-            return;
-        }
-
-        if (m_break && !m_item.Files().empty()) {
-            Defer(index);
-            return;
-        }
-
-        FileKind r = FileKind::None;
-        if (m_conditionType == ConditionType::StatusChanges) {
-            r = m_baseline ? FileKind::None : Compare(index);
-        } else {
-            r = AgeTest(index);
-        }
-        if (r != FileKind::None) {
-            m_item.SetState(ItemState::Triggered);
-            m_item.Files().emplace_back(std::string(e.FullPath()), DateTime(m_fresh.TimeAt(index)),
-                                        m_fresh.SizeAt(index), r);
-        }
-    }
-
-private:
-    bool Hidden(const platform::ScanEntry& e) const {
-        return !m_countHidden && !e.Name().empty() && e.Name().front() == '.';
-    }
-
-    std::string_view Target(const platform::ScanEntry& e) const {
-        return m_fullPathMask ? e.FullPath() : e.Name();
-    }
-
-    bool InUse(platform::ScanEntry& e) {
-        if (m_writers.Contains(e.Device(), e.Inode())) {
-            return true;
-        }
-        return platform::HasConflictingLock(std::string(e.FullPath()));
-    }
-
-    // None when unchanged (or not watched), else Added or Changed.
-    FileKind Compare(std::size_t index) {
-        if (ShouldStop()) {
-            return FileKind::None;
-        }
-        const std::size_t old = m_old.TakeFirst(m_fresh.KeyAt(index));
-        if (old == Snapshot::npos) {
-            return m_watchAdded ? FileKind::Added : FileKind::None;
-        }
-        const bool differs = m_old.TimeAt(old) != m_fresh.TimeAt(index) ||
-                             m_old.SizeAt(old) != m_fresh.SizeAt(index);
-        if (m_watchChanged && differs) {
-            if (m_conditionType == ConditionType::OldFiles) {
-                m_fresh.SetTime(index, m_old.TimeAt(old));
-            }
-            return FileKind::Changed;
-        }
-        return FileKind::None;
-    }
-
-    // Old when older than the limit, else None.
-    FileKind AgeTest(std::size_t index) {
-        if (!(m_now - m_fresh.TimeAt(index) > m_limit)) {
-            return FileKind::None;
-        }
-        if (!m_ignoreAdded || m_baseline) {
-            return FileKind::Old;
-        }
-        const FileKind r = Compare(index);
-        if (r == FileKind::Added) {
-            m_fresh.SetTime(index, m_now);  // first seen now
-            return FileKind::None;
-        }
-        if (r == FileKind::Changed) {
-            return m_now - m_fresh.TimeAt(index) > m_limit ? FileKind::Old : FileKind::None;
-        }
-        return FileKind::Old;
-    }
-
-    // With "Break" only the first file is reported. The others are left for
-    // a later check: a file the previous check knew keeps its old data (so
-    // its change is still seen), a new one is not recorded (so it is still
-    // new), and neither counts as deleted.
-    void Defer(std::size_t index) {
-        if (m_baseline || ShouldStop()) {
-            return;
-        }
-        const std::size_t old = m_old.TakeFirst(m_fresh.KeyAt(index));
-        if (old != Snapshot::npos) {
-            m_fresh.SetTime(index, m_old.TimeAt(old));
-            m_fresh.SetSize(index, m_old.SizeAt(old));
-        } else {
-            m_fresh.PopBack();
-        }
-    }
-
-    CheckDirThread& m_item;
-    ChangeNotifyThread* m_watcher;
-    std::size_t m_rootLength;
-    Snapshot& m_old;
-    Snapshot& m_fresh;
-    const bool m_baseline;
-    const double m_now;
-    const ConditionType m_conditionType;
-    const bool m_fullPathMask;
-    const bool m_dirMonitoring;
-    const bool m_subdir;
-    const bool m_countHidden;
-    const bool m_keepNames;
-    const bool m_ignoreAdded;
-    const bool m_ignoreOpened;
-    const bool m_break;
-    const double m_limit;
-    bool m_watchChanged = false;
-    bool m_watchAdded = false;
-    platform::OpenWriters m_writers;
-    LocalTimeConverter m_times;
-};
 
 // ---- CheckDirThread ----
 
@@ -312,13 +64,41 @@ CheckDirThread::~CheckDirThread() {
 
 void CheckDirThread::ApplySettings() {
     BaseMonitoring::ApplySettings();
+    m_wholeNext.store(true, std::memory_order_release);
     if (m_cacheId->Value().empty()) {
         m_cacheId->SetFromString(cache_file::NewId());
     }
 }
 
+void CheckDirThread::SetReset(bool rescan) {
+    m_wholeNext.store(true, std::memory_order_release);
+    BaseMonitoring::SetReset(rescan);
+}
+
+bool CheckDirThread::IncrementalAllowed(const DirScanRules& rules) const {
+    // Settings whose answer depends on files no notification reports:
+    // their age, whether someone holds them open, the first one only, or
+    // the absence of any change.
+    return g_incrementalChecks.load(std::memory_order_relaxed) && m_realTime->Value() &&
+           rules.condition == ConditionType::StatusChanges && !rules.ignoreOpened &&
+           !rules.breakFirst && !m_inverse->Value();
+}
+
+void CheckDirThread::SimulateLostEvents() {
+    std::lock_guard lock(m_watcherMutex);
+    if (m_watcher) {
+        m_watcher->LoseEvents();
+    }
+}
+
+void CheckDirThread::SetIncrementalChecks(bool on) {
+    g_incrementalChecks.store(on, std::memory_order_relaxed);
+}
+
 void CheckDirThread::CheckNow(bool resumeIfPaused) {
     if (resumeIfPaused) {
+        // Asked for by the user: the whole tree.
+        m_wholeNext.store(true, std::memory_order_release);
         // A check the user asked for is never held back by the minimum
         // interval between real-time checks; cleared before the worker wakes.
         m_lastCheckTime.store(0.0, std::memory_order_release);
@@ -367,8 +147,12 @@ void CheckDirThread::RestartWatcher(const std::string& path) {
     }
     m_watchedSubtree = m_subdir->Value();
     m_watchedDirectoryNames = m_dirMonitoring->Value();
-    auto watcher = ChangeNotifyThread::Start(path, m_watchedSubtree, m_watchedDirectoryNames,
-                                             [this] { CheckNow(false); });
+    m_wholeNext.store(true, std::memory_order_release);
+    auto watcher =
+        ChangeNotifyThread::Start(path, m_watchedSubtree, m_watchedDirectoryNames, [this] {
+            m_notified.store(true, std::memory_order_release);
+            CheckNow(false);
+        });
     std::lock_guard lock(m_watcherMutex);
     m_watcher = std::move(watcher);
 }
@@ -400,10 +184,24 @@ bool CheckDirThread::Check() {
     if (path.back() != platform::kPathSeparator) {
         path += platform::kPathSeparator;
     }
-    m_masks.Compile(ExpandRecord(context, m_mask->Value()));
-    m_excludeMasks.Compile(ExpandRecord(context, m_excludeMask->Value()));
-    m_dirMasks.Compile(ExpandRecord(context, m_dirMask->Value()));
-    m_exclDirMasks.Compile(ExpandRecord(context, m_exclDirMask->Value()));
+    std::string masks[4] = {
+        ExpandRecord(context, m_mask->Value()), ExpandRecord(context, m_excludeMask->Value()),
+        ExpandRecord(context, m_dirMask->Value()), ExpandRecord(context, m_exclDirMask->Value())};
+    m_masks.Compile(masks[0]);
+    m_excludeMasks.Compile(masks[1]);
+    m_dirMasks.Compile(masks[2]);
+    m_exclDirMasks.Compile(masks[3]);
+    // Masks made of macros may expand otherwise now: the old snapshot then
+    // says nothing about what the walk would take.
+    std::string walk = path;
+    for (const std::string& m : masks) {
+        walk += '\0';
+        walk += m;
+    }
+    const bool sameWalk = walk == m_lastWalk;
+    m_lastWalk = std::move(walk);
+    const bool notified = m_notified.exchange(false, std::memory_order_acq_rel);
+    const bool wholeAsked = m_wholeNext.exchange(false, std::memory_order_acq_rel);
     if (path != LastPath()) {
         LastPath() = path;
         SetResetFlag(true);
@@ -436,36 +234,77 @@ bool CheckDirThread::Check() {
     NotifyStatus();
     SetState(ItemState::Ok);
 
-    Snapshot fresh;
+    const std::string conditions = m_conditions->Value();
+    DirScanRules rules;
+    rules.masks = &m_masks;
+    rules.excludeMasks = &m_excludeMasks;
+    rules.dirMasks = &m_dirMasks;
+    rules.exclDirMasks = &m_exclDirMasks;
+    rules.condition = Condition();
+    rules.fullPathMask = m_fullPathMask->Value();
+    rules.dirMonitoring = m_dirMonitoring->Value();
+    rules.subdir = m_subdir->Value();
+    rules.countHidden = m_countHidden->Value();
+    rules.keepNames = m_storePrevInfo->Value() && rules.condition == ConditionType::StatusChanges;
+    rules.ignoreAdded = m_ignoreAdded->Value();
+    rules.ignoreOpened = m_ignoreOpened->Value();
+    rules.breakFirst = m_break->Value();
+    const bool age = rules.condition == ConditionType::OldFiles;
+    rules.watchChanged = Flag(conditions, 0) || Flag(conditions, 3) || age;
+    rules.watchAdded = Flag(conditions, 1) || Flag(conditions, 3) || age;
+    rules.limitDays = m_olderInterval->Value() / DateTime::kSecondsPerDay;
+
+    // The set of watched directories follows the set of directories walked:
+    // a walk adds the missing watches and drops those of directories gone.
+    ChangeNotifyThread* watcher = m_watcher.get();  // changed on this thread only
+    platform::ChangeSet changes;
+    if (watcher != nullptr) {
+        changes = watcher->TakeChanges();  // this walk sees everything up to now
+    }
+    // A check brought forward by a notification reads only the directories
+    // it named, when nothing may have escaped it; every other check reads
+    // the whole tree.
+    const bool incremental = notified && !wholeAsked && !DueCheck() && !baseline &&
+                             watcher != nullptr && IncrementalAllowed(rules) &&
+                             !changes.incomplete && !changes.rootGone && sameWalk &&
+                             !m_snapshot.Directories().empty();
+
+    // A real-time item checks often: the new snapshot reuses the room of the
+    // one before the last.
+    Snapshot fresh = std::move(m_spare);
+    fresh.Clear();
     if (!baseline) {
         fresh.Reserve(m_snapshot.Size());
     }
-    m_snapshot.BeginLookups();
-    // The set of watched directories follows the set of directories walked:
-    // the walk adds the missing watches, and drops those of directories gone.
-    ChangeNotifyThread* watcher = m_watcher.get();  // changed on this thread only
-    if (watcher != nullptr) {
-        (void)watcher->TakeChanges();  // this walk sees everything up to now
-        watcher->BeginWalk();
+    DirScan scan(
+        rules, m_snapshot, fresh, Files(), now, baseline,
+        [this] { return StopRequested() || ResetRequested(); }, watcher, path);
+    if (incremental) {
+        scan.WalkChanged(changes);
+        m_incrementalChecks.fetch_add(1, std::memory_order_acq_rel);
+    } else {
+        if (watcher != nullptr) {
+            watcher->BeginWalk();
+        }
+        scan.WalkWhole();
     }
-    {
-        Scan scan(*this, fresh, baseline, now, watcher, path.size());
-        platform::DirectoryScanner::Scan(path, scan);
+    if (scan.Reported()) {
+        SetState(ItemState::Triggered);
     }
 
     bool fulfilled = false;
     const bool interrupted = ResetRequested() || StopRequested();
-    if (watcher != nullptr) {
+    if (watcher != nullptr && !incremental) {
         watcher->EndWalk(!interrupted);
     }
     if (!interrupted) {
         if (Condition() == ConditionType::StatusChanges && !baseline) {
-            const std::string& c = m_conditions->Value();
-            if ((Flag(c, 2) || Flag(c, 3)) && m_snapshot.LeftCount() > 0) {
+            const std::string& c = conditions;
+            if ((Flag(c, 2) || Flag(c, 3)) && scan.DeletedCount() > 0) {
                 SetState(ItemState::Triggered);
                 if (m_storePrevInfo->Value()) {
                     bool first = true;
-                    m_snapshot.ForEachLeft([&](std::size_t i) {
+                    scan.ForEachDeleted([&](std::size_t i) {
                         if (m_break->Value() && !first) {
                             return;
                         }
@@ -486,7 +325,10 @@ bool CheckDirThread::Check() {
     }
 
     fresh.Trim();
-    m_snapshot = std::move(fresh);
+    std::swap(m_snapshot, fresh);
+    if (m_realTime->Value()) {
+        m_spare = std::move(fresh);
+    }
     m_snapshotSize.store(m_snapshot.Size(), std::memory_order_release);
 
     if (!interrupted && !ResetRequested() && !StopRequested()) {

@@ -8,12 +8,10 @@
 #include "core/mask_list.h"
 #include "engine/base_monitoring.h"
 #include "engine/change_notify_thread.h"
+#include "engine/dir_scan.h"
 #include "engine/snapshot.h"
 
 namespace quorvel {
-
-/// What a directory item watches for ("ConditionType").
-enum class ConditionType : int { StatusChanges = 0, OldFiles = 1 };
 
 /// A monitored directory, optionally with its subtree: reports files added,
 /// changed or deleted since the previous check (or their absence), or files
@@ -29,6 +27,7 @@ public:
 
     void ApplySettings() override;
     void CheckNow(bool resumeIfPaused) override;
+    void SetReset(bool rescan) override;
 
     std::string CacheId() const { return m_cacheId->Value(); }
     std::string CacheDirectory() const { return m_cacheDirectory->Value(); }
@@ -42,6 +41,15 @@ public:
     std::size_t SnapshotSize() const { return m_snapshotSize.load(std::memory_order_acquire); }
     /// Checks that ran to their end (not postponed, not cut short).
     std::uint64_t CompletedChecks() const { return m_completed.load(std::memory_order_acquire); }
+    /// Checks that read only the directories a notification named.
+    std::uint64_t IncrementalChecks() const {
+        return m_incrementalChecks.load(std::memory_order_acquire);
+    }
+    /// As if the kernel had lost change events (for tests).
+    void SimulateLostEvents();
+    /// Process-wide: whether notifications may bring checks of only what
+    /// changed (on unless a benchmark compares with whole checks).
+    static void SetIncrementalChecks(bool on);
 
 protected:
     CheckDirThread(bool paused, const std::string& defaultCacheDirectory);
@@ -50,12 +58,13 @@ protected:
     void AfterCheck(bool chainCompleted) override;
 
 private:
-    class Scan;
+    bool IncrementalAllowed(const DirScanRules& rules) const;
 
     void RestartWatcher(const std::string& path);
     void StopWatcher();
 
     Snapshot m_snapshot;
+    Snapshot m_spare;  // worker only: room for the next snapshot
     bool m_fromCache = false;
     bool m_cachePending = false;  // worker only
     std::unique_ptr<ChangeNotifyThread> m_watcher;
@@ -66,6 +75,10 @@ private:
     std::atomic<double> m_lastCheckTime{0.0};
     std::atomic<std::size_t> m_snapshotSize{0};
     std::atomic<std::uint64_t> m_completed{0};
+    std::atomic<std::uint64_t> m_incrementalChecks{0};
+    std::atomic<bool> m_notified{false};  // a notification asked for the next check
+    std::atomic<bool> m_wholeNext{true};  // the next check reads the whole tree
+    std::string m_lastWalk;               // worker only: path and masks of the last walk
 
     StringParam* m_cacheId;
     BoolParam* m_realTime;

@@ -5,6 +5,8 @@
 #include <bit>
 #include <limits>
 
+#include "platform/paths.h"
+
 namespace quorvel {
 
 namespace {
@@ -53,6 +55,7 @@ void Snapshot::Trim() {
 }
 
 void Snapshot::Clear() {
+    m_dirs.clear();
     m_keys.clear();
     m_times.clear();
     m_sizes.clear();
@@ -61,9 +64,10 @@ void Snapshot::Clear() {
     m_front = 0;
     m_left = 0;
     m_indexed = false;
-    m_taken.clear();
-    m_next.clear();
-    m_slots.clear();
+    // The index is made anew by every check that needs it: its room goes.
+    std::vector<std::uint64_t>().swap(m_taken);
+    std::vector<std::uint32_t>().swap(m_next);
+    std::vector<Slot>().swap(m_slots);
     m_mask = 0;
 }
 
@@ -127,6 +131,139 @@ void Snapshot::PopBack() {
         }
         m_nameSlot.pop_back();
     }
+}
+
+void Snapshot::AppendTaken(Snapshot& from, std::size_t i) {
+    if (std::string* name = from.m_nameSlot.empty() || from.m_nameSlot[i] == kNoName
+                                ? nullptr
+                                : &from.m_names[from.m_nameSlot[i]]) {
+        if (m_nameSlot.empty()) {
+            m_nameSlot.assign(m_keys.size(), kNoName);
+        }
+        m_keys.push_back(from.m_keys[i]);
+        m_times.push_back(from.m_times[i]);
+        m_sizes.push_back(from.m_sizes[i]);
+        m_nameSlot.push_back(static_cast<std::uint32_t>(m_names.size()));
+        m_names.push_back(std::move(*name));
+        return;
+    }
+    Append(from.m_keys[i], from.m_times[i], from.m_sizes[i]);
+}
+
+void Snapshot::AppendTaken(Snapshot& from, std::size_t begin, std::size_t end) {
+    if (begin >= end) {
+        return;
+    }
+    if (!from.m_nameSlot.empty() || !m_nameSlot.empty()) {
+        for (std::size_t i = begin; i < end; ++i) {
+            AppendTaken(from, i);
+        }
+        return;
+    }
+    // Without names the runs are copied whole.
+    const auto b = static_cast<std::ptrdiff_t>(begin), e = static_cast<std::ptrdiff_t>(end);
+    m_keys.insert(m_keys.end(), from.m_keys.begin() + b, from.m_keys.begin() + e);
+    m_times.insert(m_times.end(), from.m_times.begin() + b, from.m_times.begin() + e);
+    m_sizes.insert(m_sizes.end(), from.m_sizes.begin() + b, from.m_sizes.begin() + e);
+}
+
+std::int32_t Snapshot::OpenDirectory(std::int32_t parent, std::string_view name) {
+    const auto index = static_cast<std::int32_t>(m_dirs.size());
+    DirRecord record;
+    record.name = std::string(name);
+    record.parent = parent;
+    record.begin = static_cast<std::uint32_t>(m_keys.size());
+    record.end = record.begin;
+    m_dirs.push_back(std::move(record));
+    if (parent >= 0) {
+        DirRecord& p = m_dirs[static_cast<std::size_t>(parent)];
+        if (p.lastChild >= 0) {
+            m_dirs[static_cast<std::size_t>(p.lastChild)].nextSibling = index;
+        } else {
+            p.firstChild = index;
+        }
+        p.lastChild = index;
+    }
+    return index;
+}
+
+void Snapshot::CloseDirectory(std::int32_t index) {
+    m_dirs[static_cast<std::size_t>(index)].end = static_cast<std::uint32_t>(m_keys.size());
+}
+
+std::int32_t Snapshot::FindChild(std::int32_t parent, std::string_view name) const {
+    if (parent < 0 || static_cast<std::size_t>(parent) >= m_dirs.size()) {
+        return -1;
+    }
+    for (std::int32_t c = m_dirs[static_cast<std::size_t>(parent)].firstChild; c >= 0;
+         c = m_dirs[static_cast<std::size_t>(c)].nextSibling) {
+        if (m_dirs[static_cast<std::size_t>(c)].name == name) {
+            return c;
+        }
+    }
+    return -1;
+}
+
+std::int32_t Snapshot::FindDirectory(std::string_view relativePath) const {
+    std::int32_t index = m_dirs.empty() ? -1 : 0;
+    while (index >= 0 && !relativePath.empty()) {
+        const std::size_t slash = relativePath.find('/');
+        index = FindChild(index, relativePath.substr(0, slash));
+        relativePath =
+            slash == std::string_view::npos ? std::string_view() : relativePath.substr(slash + 1);
+    }
+    return index;
+}
+
+std::string Snapshot::RelativePath(std::int32_t index) const {
+    std::vector<const std::string*> parts;
+    for (std::int32_t i = index; i > 0; i = m_dirs[static_cast<std::size_t>(i)].parent) {
+        parts.push_back(&m_dirs[static_cast<std::size_t>(i)].name);
+    }
+    return platform::JoinFromLeaf(parts, '/');
+}
+
+std::int32_t Snapshot::AppendSubtree(Snapshot& from, std::int32_t index, std::int32_t parent) {
+    const DirRecord& top = from.m_dirs[static_cast<std::size_t>(index)];
+    const std::int64_t shift =
+        static_cast<std::int64_t>(m_keys.size()) - static_cast<std::int64_t>(top.begin);
+    AppendTaken(from, top.begin, top.end);
+    // The records below keep their order; their runs move by shift.
+    std::vector<std::pair<std::int32_t, std::int32_t>> pending{{index, parent}};
+    std::int32_t made = -1;
+    while (!pending.empty()) {
+        auto [old, newParent] = pending.back();
+        pending.pop_back();
+        const DirRecord& r = from.m_dirs[static_cast<std::size_t>(old)];
+        const std::int32_t copy = OpenDirectory(newParent, r.name);
+        DirRecord& c = m_dirs[static_cast<std::size_t>(copy)];
+        c.begin = static_cast<std::uint32_t>(r.begin + shift);
+        c.end = static_cast<std::uint32_t>(r.end + shift);
+        c.ownEntry = r.ownEntry;
+        if (made < 0) {
+            made = copy;
+        }
+        // Children in reverse, so they are opened in their own order.
+        std::vector<std::int32_t> children;
+        for (std::int32_t ch = r.firstChild; ch >= 0;
+             ch = from.m_dirs[static_cast<std::size_t>(ch)].nextSibling) {
+            children.push_back(ch);
+        }
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            pending.emplace_back(*it, copy);
+        }
+    }
+    return made;
+}
+
+std::size_t Snapshot::DirectoryBytes() const {
+    std::size_t bytes = m_dirs.capacity() * sizeof(DirRecord);
+    for (const auto& d : m_dirs) {
+        if (d.name.capacity() > 15) {
+            bytes += d.name.capacity() + 1;
+        }
+    }
+    return bytes;
 }
 
 void Snapshot::BeginLookups() {

@@ -26,6 +26,22 @@ struct File {
     bool operator==(const File&) const = default;
 };
 
+/// One directory a walk entered. Its entries, and those of the directories
+/// below it, are the snapshot's entries [begin, end): a walk lists a
+/// directory's subtree before the directory's own entry, so every subtree is
+/// one run of entries. When ownEntry is set the directory's own entry follows
+/// at end (in its parent's run).
+struct DirRecord {
+    std::string name;  ///< "" for the walked directory itself
+    std::int32_t parent = -1;
+    std::int32_t firstChild = -1;
+    std::int32_t lastChild = -1;
+    std::int32_t nextSibling = -1;
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+    bool ownEntry = false;
+};
+
 /// The entries a directory check found, in scan order. Entries are stored
 /// column by column (key, time, size: 20 bytes each); names cost memory only
 /// when some entry keeps one.
@@ -68,6 +84,39 @@ public:
     /// Removes the last entry (only before lookups start).
     void PopBack();
     bool HasNames() const { return !m_nameSlot.empty(); }
+    /// Appends entry i of from, taking over its name (from keeps no name for
+    /// it afterwards).
+    void AppendTaken(Snapshot& from, std::size_t i);
+    /// The same for the entries [begin, end) of from.
+    void AppendTaken(Snapshot& from, std::size_t begin, std::size_t end);
+
+    // The directories of the walk that made the snapshot, in the order they
+    // were entered; record 0, when there is one, is the walked directory.
+    /// Starts the record of a directory whose entries come next.
+    std::int32_t OpenDirectory(std::int32_t parent, std::string_view name);
+    /// Its entries are complete.
+    void CloseDirectory(std::int32_t index);
+    /// The entry appended next is the directory's own.
+    void MarkOwnEntry(std::int32_t index) {
+        m_dirs[static_cast<std::size_t>(index)].ownEntry = true;
+    }
+    const std::vector<DirRecord>& Directories() const { return m_dirs; }
+    const DirRecord& Directory(std::int32_t index) const {
+        return m_dirs[static_cast<std::size_t>(index)];
+    }
+    /// The record of a child directory by name, or -1.
+    std::int32_t FindChild(std::int32_t parent, std::string_view name) const;
+    /// The record of a directory by its path relative to the walked one
+    /// ("" for it, "a/b" below it), or -1.
+    std::int32_t FindDirectory(std::string_view relativePath) const;
+    /// The path of a record relative to the walked directory.
+    std::string RelativePath(std::int32_t index) const;
+    /// Appends the entries of record index of from and the records below it
+    /// (taking over their names), as a child of parent here; answers the new
+    /// record. The directory's own entry is not part of it.
+    std::int32_t AppendSubtree(Snapshot& from, std::int32_t index, std::int32_t parent);
+    /// Bytes the directory records hold (for measurements).
+    std::size_t DirectoryBytes() const;
 
     // Lookups on the previous check's snapshot.
     /// Removes the first entry still present with the key and answers its
@@ -100,6 +149,7 @@ private:
     // m_names, or kNoName.
     std::vector<std::uint32_t> m_nameSlot;
     std::vector<std::string> m_names;
+    std::vector<DirRecord> m_dirs;
 
     // Lookup state. Before the index exists, the entries present are exactly
     // [m_front, size).
