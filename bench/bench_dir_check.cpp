@@ -18,7 +18,9 @@
 // Besides the text, each figure is printed as one line for bench/run_all.sh:
 //   RESULT <name> <quorvel value> <peer value or -> <unit>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -319,14 +322,119 @@ public:
     std::vector<Clock::time_point> stamps;
 };
 
-void RealTime() {
-    const std::string dir = fs::temp_directory_path().string() + "/quorvel-bench-rt";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+// inotifywait -m on a directory (with -r its subtree), one line per creation,
+// read on a thread of our own.
+class InotifyPeer {
+public:
+    InotifyPeer(const std::string& dir, bool subtree) {
+        int out[2], err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+        std::vector<std::string> argv = {"inotifywait", "-m", "-e", "create", "--format", "%f"};
+        if (subtree) {
+            argv.push_back("-r");
+        }
+        argv.push_back(dir);
+        std::vector<char*> args;
+        for (auto& a : argv) {
+            args.push_back(a.data());
+        }
+        args.push_back(nullptr);
+        m_running = posix_spawnp(&m_pid, "inotifywait", &fa, nullptr, args.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(out[1]);
+        ::close(err[1]);
+        m_out = out[0];
+        // It says on standard error when every watch is set up.
+        std::string said;
+        char buf[256];
+        while (m_running && said.find("Watches established") == std::string::npos) {
+            const ssize_t n = ::read(err[0], buf, sizeof(buf));
+            if (n <= 0) {
+                m_running = false;
+                break;
+            }
+            said.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(err[0]);
+        m_reader = std::thread([this] {
+            char b[4096];
+            for (;;) {
+                const ssize_t n = ::read(m_out, b, sizeof(b));
+                if (n <= 0) {
+                    break;
+                }
+                const auto now = Clock::now();
+                std::lock_guard lock(m_mutex);
+                for (ssize_t k = 0; k < n; ++k) {
+                    if (b[k] == '\n') {
+                        m_lines.push_back(now);
+                    }
+                }
+            }
+        });
+    }
+    ~InotifyPeer() {
+        if (m_running) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_reader.joinable()) {
+            m_reader.join();
+        }
+        if (m_out >= 0) {
+            ::close(m_out);
+        }
+    }
+    bool Running() const { return m_running; }
+    std::size_t Count() {
+        std::lock_guard lock(m_mutex);
+        return m_lines.size();
+    }
+    std::optional<Clock::time_point> At(std::size_t i) {
+        std::lock_guard lock(m_mutex);
+        return i < m_lines.size() ? std::optional(m_lines[i]) : std::nullopt;
+    }
 
+private:
+    pid_t m_pid = 0;
+    int m_out = -1;
+    bool m_running = false;
+    std::thread m_reader;
+    std::mutex m_mutex;
+    std::vector<Clock::time_point> m_lines;
+};
+
+double CpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+struct Reactions {
+    std::vector<double> ours;    // the file closed to the first action, ms
+    std::vector<double> theirs;  // creation to inotifywait's line, ms
+    double cpuPerThousand = 0;   // CPU seconds of this process per 1,000 creations
+    std::uint64_t incremental = 0;
+};
+
+// Creates the files one by one, spacing apart, and measures how long after
+// each file is written and closed a RealTime item on dir starts its first
+// action (and, beside it, how long inotifywait takes from the creation to
+// printing it).
+Reactions MeasureReactions(const std::string& dir, bool subtree,
+                           const std::vector<std::string>& paths, std::chrono::milliseconds spacing,
+                           bool withPeer) {
+    Reactions r;
     auto item = CheckDirThread::Create(false);
-    item->ReadSettings(
-        {"IsDirectory=1", "FileName=" + dir, "Interval=3600", "RealTime=1", "RealTimeInterval=0"});
+    item->ReadSettings({"IsDirectory=1", "FileName=" + dir, "Interval=3600", "RealTime=1",
+                        "RealTimeInterval=0", subtree ? "Subdir=1" : "Subdir=0"});
     auto actions = std::make_shared<ActionList>();
     auto stamp = std::make_unique<StampAction>();
     StampAction* stamps = stamp.get();
@@ -334,117 +442,131 @@ void RealTime() {
     item->SetActions(actions);
     item->Start();
     item->Resume();
-    while (!item->Watching()) {
+    while (!item->Watching() || item->CompletedChecks() < 1) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-
-    // inotifywait on the same directory, one line per creation.
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return;
+    std::unique_ptr<InotifyPeer> peer;
+    if (withPeer) {
+        peer = std::make_unique<InotifyPeer>(dir, subtree);
     }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> argv = {"inotifywait", "-m",       "-q", "-e",
-                                     "create",      "--format", "%f", dir};
-    std::vector<char*> args;
-    for (auto& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-    pid_t watcher = 0;
-    const bool haveWatcher =
-        posix_spawnp(&watcher, "inotifywait", &fa, nullptr, args.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(pipeFds[1]);
-    std::mutex lineMutex;
-    std::vector<Clock::time_point> lines;
-    std::thread reader([&] {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(pipeFds[0], buf, sizeof(buf));
-            if (n <= 0) {
-                break;
-            }
-            const auto now = Clock::now();
-            std::lock_guard lock(lineMutex);
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buf[i] == '\n') {
-                    lines.push_back(now);
-                }
-            }
-        }
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let inotifywait set up
-
-    constexpr int kCreations = 200;
-    std::vector<double> ours, theirs;
-    for (int i = 0; i < kCreations; ++i) {
-        const auto slot = Clock::now() + std::chrono::milliseconds(50);
-        std::size_t stampsBefore, linesBefore;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::uint64_t incrementalBefore = item->IncrementalChecks();
+    const double cpuBefore = CpuSeconds();
+    for (const std::string& path : paths) {
+        const auto slot = Clock::now() + spacing;
+        std::size_t stampsBefore;
         {
             std::lock_guard a(stamps->mutex);
             stampsBefore = stamps->stamps.size();
         }
-        {
-            std::lock_guard b(lineMutex);
-            linesBefore = lines.size();
-        }
+        const std::size_t linesBefore = peer ? peer->Count() : 0;
         const auto created = Clock::now();
-        WriteEmpty(dir + "/f" + std::to_string(i));
+        WriteEmpty(path);
+        // The settle time runs from the file's last event, its close.
+        const auto closed = Clock::now();
         std::this_thread::sleep_until(slot);
         {
             std::lock_guard a(stamps->mutex);
             if (stamps->stamps.size() > stampsBefore) {
-                ours.push_back(Seconds(stamps->stamps[stampsBefore] - created) * 1000);
+                r.ours.push_back(Seconds(stamps->stamps[stampsBefore] - closed) * 1000);
             }
         }
-        {
-            std::lock_guard b(lineMutex);
-            if (lines.size() > linesBefore) {
-                theirs.push_back(Seconds(lines[linesBefore] - created) * 1000);
+        if (peer) {
+            if (auto at = peer->At(linesBefore)) {
+                r.theirs.push_back(Seconds(*at - created) * 1000);
             }
         }
     }
-    std::printf(
-        "real time, %d creations 50 ms apart: item -> first action median %.2f ms, p99 "
-        "%.2f ms (%zu seen)\n",
-        kCreations, Median(ours), Percentile(ours, 0.99), ours.size());
-    if (haveWatcher) {
-        std::printf(
-            "                                   inotifywait -m -> line  median %.2f ms, p99 "
-            "%.2f ms (%zu seen)\n",
-            Median(theirs), Percentile(theirs, 0.99), theirs.size());
-        Result("reaction_median", Median(ours), Median(theirs), "ms");
-        Result("reaction_p99", Percentile(ours, 0.99), Percentile(theirs, 0.99), "ms");
-        // What follows the settle time that gathers a burst into one check.
-        const double settle =
-            std::chrono::duration<double, std::milli>(ChangeNotifyThread::SettleTime()).count();
-        std::vector<double> beyond;
-        for (double v : ours) {
-            beyond.push_back(v - settle);
-        }
-        std::printf("  beyond the %.0f ms settle time: median %.2f ms, p99 %.2f ms\n", settle,
-                    Median(beyond), Percentile(beyond, 0.99));
-        Result("reaction_beyond_settle_median", Median(beyond), Median(theirs), "ms");
-        Result("reaction_beyond_settle_p99", Percentile(beyond, 0.99), Percentile(theirs, 0.99),
-               "ms");
-        Result("reaction_seen", static_cast<double>(ours.size()),
-               static_cast<double>(theirs.size()), "of-200");
-        ::kill(watcher, SIGTERM);
-        ::waitpid(watcher, nullptr, 0);
-    } else {
-        std::printf("  (inotifywait is not installed)\n");
-        Result("reaction_median", Median(ours), -1, "ms");
-        Result("reaction_p99", Percentile(ours, 0.99), -1, "ms");
-    }
-    reader.join();
-    ::close(pipeFds[0]);
+    r.cpuPerThousand = (CpuSeconds() - cpuBefore) * 1000.0 / static_cast<double>(paths.size());
+    r.incremental = item->IncrementalChecks() - incrementalBefore;
     item->RequestStop();
     BaseMonitoring::WaitForWorkers(std::chrono::seconds(10));
+    return r;
+}
+
+std::vector<double> BeyondSettle(const std::vector<double>& reactions) {
+    const double settle =
+        std::chrono::duration<double, std::milli>(ChangeNotifyThread::SettleTime()).count();
+    std::vector<double> beyond;
+    for (double v : reactions) {
+        beyond.push_back(v - settle);
+    }
+    return beyond;
+}
+
+void RealTime() {
+    const std::string dir = fs::temp_directory_path().string() + "/quorvel-bench-rt";
     fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 200; ++i) {
+        paths.push_back(dir + "/f" + std::to_string(i));
+    }
+    const Reactions r = MeasureReactions(dir, false, paths, std::chrono::milliseconds(50), true);
+    const std::vector<double> beyond = BeyondSettle(r.ours);
+    std::printf(
+        "real time, small directory, %zu creations 50 ms apart: file closed -> first action "
+        "median %.2f ms, p99 %.2f ms (%zu seen)\n",
+        paths.size(), Median(r.ours), Percentile(r.ours, 0.99), r.ours.size());
+    std::printf("  beyond the settle time: median %.2f ms, p99 %.2f ms\n", Median(beyond),
+                Percentile(beyond, 0.99));
+    std::printf(
+        "  inotifywait -m -> line: median %.2f ms, p99 %.2f ms (%zu seen); ratio of the "
+        "medians beyond the settle time %.2f (goal <= 1.5)\n",
+        Median(r.theirs), Percentile(r.theirs, 0.99), r.theirs.size(),
+        Median(beyond) / std::max(1e-9, Median(r.theirs)));
+    Result("reaction_median", Median(r.ours), Median(r.theirs), "ms");
+    Result("reaction_p99", Percentile(r.ours, 0.99), Percentile(r.theirs, 0.99), "ms");
+    Result("reaction_beyond_settle_median", Median(beyond), Median(r.theirs), "ms");
+    Result("reaction_beyond_settle_p99", Percentile(beyond, 0.99), Percentile(r.theirs, 0.99),
+           "ms");
+    Result("reaction_seen", static_cast<double>(r.ours.size()),
+           static_cast<double>(r.theirs.size()), "of-200");
+    fs::remove_all(dir);
+}
+
+// The same on the large tree: the creations go to different directories.
+void RealTimeOnTheTree(const std::string& root) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 200; ++i) {
+        const int t = (i * 7) % kTopDirs, sub = (i * 13) % kSubDirs;
+        paths.push_back(root + "/t" + std::to_string(t) + "/s" + std::to_string(sub) + "/rt" +
+                        std::to_string(i) + ".dat");
+    }
+    const Reactions r = MeasureReactions(root, true, paths, std::chrono::milliseconds(100), true);
+    const std::vector<double> beyond = BeyondSettle(r.ours);
+    std::printf(
+        "real time, %d files in %d directories, %zu creations 100 ms apart: beyond the "
+        "settle time median %.2f ms, p99 %.2f ms (goal < 5, < 20; %llu of the checks "
+        "read only what changed); CPU %.3f s per 1,000 creations\n",
+        kTopDirs * kSubDirs * kFilesPerDir, kTopDirs * kSubDirs, paths.size(), Median(beyond),
+        Percentile(beyond, 0.99), static_cast<unsigned long long>(r.incremental), r.cpuPerThousand);
+    std::printf("  inotifywait -m -r -> line: median %.2f ms, p99 %.2f ms\n", Median(r.theirs),
+                Percentile(r.theirs, 0.99));
+    Result("tree_reaction_beyond_settle_median", Median(beyond), Median(r.theirs), "ms");
+    Result("tree_reaction_beyond_settle_p99", Percentile(beyond, 0.99), Percentile(r.theirs, 0.99),
+           "ms");
+    Result("tree_reaction_cpu", r.cpuPerThousand, -1, "CPU-s/1000");
+    for (const auto& p : paths) {
+        ::unlink(p.c_str());
+    }
+
+    // The whole walk, for comparison: fewer creations, far enough apart for
+    // each check to end before the next creation.
+    CheckDirThread::SetIncrementalChecks(false);
+    std::vector<std::string> few(paths.begin(), paths.begin() + 20);
+    const Reactions w = MeasureReactions(root, true, few, std::chrono::milliseconds(1500), false);
+    CheckDirThread::SetIncrementalChecks(true);
+    const std::vector<double> wholeBeyond = BeyondSettle(w.ours);
+    std::printf(
+        "  the same with whole checks (%zu creations 1.5 s apart): beyond the settle time "
+        "median %.1f ms, p99 %.1f ms; CPU %.1f s per 1,000 creations\n",
+        few.size(), Median(wholeBeyond), Percentile(wholeBeyond, 0.99), w.cpuPerThousand);
+    Result("tree_whole_reaction_beyond_settle_median", Median(wholeBeyond), -1, "ms");
+    Result("tree_whole_reaction_cpu", w.cpuPerThousand, -1, "CPU-s/1000");
+    for (const auto& p : few) {
+        ::unlink(p.c_str());
+    }
 }
 
 }  // namespace
@@ -452,6 +574,7 @@ void RealTime() {
 int main(int argc, char** argv) {
     std::string tree = "/tmp/quorvel-bench-tree";
     bool realTime = true;
+    bool onlySmall = false;
     int repeat = 7;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -459,14 +582,21 @@ int main(int argc, char** argv) {
             tree = argv[++i];
         } else if (a == "--skip-realtime") {
             realTime = false;
+        } else if (a == "--only-small-realtime") {
+            onlySmall = true;
         } else if (a == "--repeat" && i + 1 < argc) {
             repeat = std::max(1, std::atoi(argv[++i]));
         }
+    }
+    if (onlySmall) {
+        RealTime();
+        return 0;
     }
     MakeTree(tree);
     CheckVersusFind(tree, repeat);
     SnapshotMemory();
     if (realTime) {
+        RealTimeOnTheTree(tree);
         RealTime();
     }
     return 0;
