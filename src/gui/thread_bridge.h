@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,14 +47,24 @@ public:
     /// Takes calls again (tests that build several windows in one run).
     void Reopen();
     bool Closed() const;
+    /// Calls waiting for the user-interface thread to take them (for tests).
+    std::size_t Queued() const;
 
 private:
     ThreadBridge() = default;
+    /// Runs the queued calls (user-interface thread).
+    void RunPending();
+
+    struct Pending {
+        std::shared_ptr<Completion::Ticket> ticket;
+        std::function<void(Completion)> start;
+    };
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
     bool m_closed = false;
     std::set<std::shared_ptr<Completion::Ticket>> m_waiting;
+    std::deque<Pending> m_pending;
+    bool m_posted = false;  // a RunPending event is on its way
 };
 
 }  // namespace quorvel::gui
