@@ -79,8 +79,9 @@ bool CreateDirectories(const std::string& path, unsigned mode = 0700);
 /// Removes one file; true on success.
 bool RemoveFile(const std::string& path);
 
-/// Reads a whole file, or its first maxBytes bytes; nothing when it cannot
-/// be read.
+/// Reads a whole regular file, or its first maxBytes bytes; nothing when it
+/// cannot be read or is no regular file (a pipe or device, which may block
+/// or never end).
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t maxBytes = static_cast<std::size_t>(-1));
 

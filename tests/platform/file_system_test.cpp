@@ -137,6 +137,10 @@ TEST_F(FileSystemTest, ListingAndLookups) {
     EXPECT_FALSE(CreateDirectories(m_dir / "a.txt/below"));
     EXPECT_EQ(ReadWholeFile(m_dir / "a.txt").value_or(""), "1");
     EXPECT_FALSE(ReadWholeFile(m_dir / "none"));
+    // A pipe without a writer (a sound file, an included file or a
+    // configuration named by mistake) is refused instead of waited for.
+    ASSERT_EQ(::mkfifo((m_dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadWholeFile(m_dir / "pipe"));
 }
 
 }  // namespace
