@@ -580,12 +580,12 @@ std::optional<std::string> FindExecutable(std::string_view command, std::string_
     std::size_t start = 0;
     for (;;) {
         std::size_t colon = searchPath.find(':', start);
-        std::string dir = searchPath.substr(
+        const std::string_view entry = std::string_view(searchPath).substr(
             start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (dir.empty()) {
-            dir = ".";  // an empty entry means the current directory
-        }
-        std::string candidate = dir + "/" + std::string(command);
+        // An empty entry means the current directory.
+        std::string candidate = entry.empty() ? std::string(".") : std::string(entry);
+        candidate += '/';
+        candidate += command;
         if (IsExecutableFile(candidate)) {
             return MakeAbsolute(candidate);
         }
