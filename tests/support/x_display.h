@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,7 +47,7 @@ public:
                                      platform::OpenX11WindowList(m_name) != nullptr;
                           },
                           std::chrono::seconds(30)) &&
-                      !m_server.Ended();
+                      !m_server.Ended() && OwnsLock(number);
             if (!m_ready) {
                 m_server.Terminate();
             }
@@ -62,6 +63,15 @@ public:
     const std::string& Name() const { return m_name; }
 
 private:
+    // Another test's server may have taken the number at the same moment,
+    // and the connection above may have reached it before ours gave up: the
+    // display is ours only when the lock file names our server.
+    bool OwnsLock(int number) const {
+        std::ifstream lock("/tmp/.X" + std::to_string(number) + "-lock");
+        long pid = 0;
+        return static_cast<bool>(lock >> pid) && pid == m_server.Pid();
+    }
+
     platform::ChildProcess m_server;
     std::string m_name;
     bool m_ready = false;
