@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view text(reinterpret_cast<const char*>(data), size);
     std::string out;
     quorvel::ForEachConfigurationBlock(
-        text, [&](int kind, bool paused, const std::vector<std::string>& lines) {
+        text, [&](quorvel::ItemKind kind, bool paused, const std::vector<std::string>& lines) {
             if (auto item = quorvel::CreateItem(kind, paused)) {
                 item->ReadSettings(lines);
                 item->WriteSettings(out);
