@@ -2,6 +2,7 @@
 
 #include "core/text_util.h"
 #include "core/version.h"
+#include "platform/paths.h"
 
 namespace quorvel {
 
@@ -97,7 +98,9 @@ std::string UsageText(std::string_view programName) {
 }
 
 std::string ProgramFileName(std::string_view path) {
-    auto slash = path.rfind('/');
+    // Windows accepts both separators.
+    const char separators[] = {'/', platform::kPathSeparator, '\0'};
+    auto slash = path.find_last_of(separators);
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 

@@ -16,6 +16,7 @@
 #include "console/runner.h"
 #include "console/service_commands.h"
 #include "engine/base_monitoring.h"
+#include "platform/console.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/signals.h"
@@ -106,8 +107,7 @@ int Main(const std::vector<std::string>& arguments) {
     // reader by design. A worker stuck past the deadline must not see static
     // objects destroyed under it: end without running their destructors.
     if (!workersEnded) {
-        std::fflush(nullptr);
-        std::quick_exit(exitCode);
+        platform::ExitWithoutCleanup(exitCode);
     }
     return exitCode;
 }

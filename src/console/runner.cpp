@@ -167,8 +167,11 @@ int RunService(const std::optional<std::string>& config) {
         return 1;
     }
     std::string path;
+    const std::vector<std::string> started = notifier->StartArguments();
     if (config && !config->empty()) {
         path = *config;
+    } else if (!started.empty() && !started.front().empty()) {
+        path = started.front();
     } else if (auto fromManager = platform::GetEnvironment(kConfigVariable);
                fromManager && !fromManager->empty()) {
         path = *fromManager;
@@ -204,6 +207,7 @@ int RunService(const std::optional<std::string>& config) {
             notifier->Notify("READY=1\n" + runningStatus);
         } else {
             notifier->Notify("STATUS=" + StatusText(LoadFailureText(path)));
+            notifier->SetExitStatus(kLoadFailureExitStatus);
         }
     });
     if (loaded) {

@@ -13,7 +13,7 @@ platform::ServiceManager Manager(const std::string& host = {}) {
 }  // namespace
 
 platform::ServiceUnit ServiceUnitFor(const std::string& programPath) {
-    return {kServiceName, kServiceDescription, {programPath, "/service"}};
+    return {platform::SystemServiceName(kServiceName), kServiceDescription, {programPath, "/service"}};
 }
 
 bool InstallService(const std::string& programPath) {
@@ -24,17 +24,17 @@ bool InstallService(const std::string& programPath) {
 }
 
 bool RemoveService() {
-    return Manager().Remove(kServiceName, {kConfigVariable});
+    return Manager().Remove(platform::SystemServiceName(kServiceName), {kConfigVariable});
 }
 
 bool StartService(const std::string& host, const std::optional<std::string>& config) {
     // The variable is always written, so a start without a configuration
     // does not pick up the one of an earlier start.
-    return Manager(host).Start(kServiceName, {{kConfigVariable, config}});
+    return Manager(host).Start(platform::SystemServiceName(kServiceName), {{kConfigVariable, config}});
 }
 
 bool StopService(const std::string& host) {
-    return Manager(host).Stop(kServiceName);
+    return Manager(host).Stop(platform::SystemServiceName(kServiceName));
 }
 
 }  // namespace quorvel

@@ -7,8 +7,11 @@
 
 namespace quorvel {
 
-/// The unit name of the installed service.
-inline constexpr const char* kServiceName = "quorvinsvc";
+/// The name of the installed service (its unit is named in lower case).
+inline constexpr const char* kServiceName = "QuorvinSvc";
+/// The service-specific code of a service that stops because its
+/// configuration could not be loaded.
+inline constexpr int kLoadFailureExitStatus = 3000;
 /// The service's description, shown by the service manager.
 inline constexpr const char* kServiceDescription = "Quorvel";
 /// The service manager's environment variable that carries the

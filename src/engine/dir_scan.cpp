@@ -5,6 +5,7 @@
 #include "engine/change_notify_thread.h"
 #include "platform/change_notifier.h"
 #include "platform/local_time.h"
+#include "platform/paths.h"
 
 namespace quorvel {
 
@@ -83,7 +84,7 @@ std::size_t DirScan::DeletedCount() const {
 // ---- what every walk does with an entry ----
 
 bool DirScan::Hidden(const platform::ScanEntry& e) const {
-    return !m_rules.countHidden && !e.Name().empty() && e.Name().front() == '.';
+    return !m_rules.countHidden && e.IsHidden();
 }
 
 std::string_view DirScan::Target(const platform::ScanEntry& e) const {
@@ -425,7 +426,7 @@ void DirScan::WalkChanged(const platform::ChangeSet& changes) {
     m_open.clear();
     m_frames.clear();
     std::string rootPath = m_root;
-    if (rootPath.size() > 1 && rootPath.back() == '/') {
+    if (rootPath.size() > 1 && rootPath.back() == platform::kPathSeparator) {
         rootPath.pop_back();
     }
     Emit(0, -1, rootPath);
@@ -451,7 +452,7 @@ void DirScan::EmitOldLayout(std::int32_t oldRecord, std::int32_t freshParent,
     for (std::int32_t c = r.firstChild; c >= 0; c = m_old.Directory(c).nextSibling) {
         const DirRecord& child = m_old.Directory(c);
         m_fresh.AppendTaken(m_old, p, child.begin);
-        const std::string childPath = path + "/" + child.name;
+        const std::string childPath = path + platform::kPathSeparator + child.name;
         Emit(c, record, childPath);
         const std::int32_t made = m_fresh.Directory(record).lastChild;
         p = child.end;
@@ -477,7 +478,8 @@ void DirScan::ReadDirectory(std::int32_t oldRecord, std::int32_t freshParent,
     m_open.push_back({path, record});
     OpenFrame(oldRecord, record, path, forced);
     m_frames.back().names = m_names[static_cast<std::size_t>(oldRecord)];
-    platform::DirectoryScanner::Scan(oldRecord == 0 ? m_root : path + "/", *this);
+    platform::DirectoryScanner::Scan(oldRecord == 0 ? m_root : path + platform::kPathSeparator,
+                                     *this);
     // The walk does not visit the directory it started at.
     m_fresh.CloseDirectory(record);
     m_open.pop_back();

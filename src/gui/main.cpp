@@ -20,6 +20,7 @@
 #include "gui/properties_form.h"
 #include "gui/restore_hot_key.h"
 #include "gui/single_instance.h"
+#include "platform/console.h"
 #include "platform/file_operation.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -109,8 +110,7 @@ int main(int argc, char** argv) {
     // Stopped items leave their bodies at their next test; a worker stuck past
     // the deadline must not see static objects destroyed under it.
     if (!BaseMonitoring::WaitForWorkers(kWorkerDeadline)) {
-        std::fflush(nullptr);
-        std::quick_exit(code);
+        quorvel::platform::ExitWithoutCleanup(code);
     }
     return code;
 }

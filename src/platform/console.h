@@ -13,6 +13,11 @@ int StandardOutputFd();
 /// partial writes; false when the descriptor refused it.
 bool WriteWhole(int fd, std::string_view text);
 
+/// Ends the process at once with the exit code, after flushing the C
+/// streams, without running destructors of static objects or exit handlers
+/// (threads that are still running must not see them destroyed).
+[[noreturn]] void ExitWithoutCleanup(int code);
+
 /// True when standard input is a terminal.
 bool StdinIsTerminal();
 

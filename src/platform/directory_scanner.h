@@ -27,6 +27,9 @@ public:
     /// A real directory (never a symlink to one): one that may be entered.
     bool IsRealDirectory() const { return m_type == Type::Directory; }
     bool IsSymlink() const { return m_type == Type::Symlink; }
+    /// Hidden from a plain listing: a name starting with "." here, the
+    /// hidden or system attribute on Windows.
+    bool IsHidden() const { return m_hidden; }
     /// True once resolved; false when the entry vanished before it could be
     /// looked up.
     bool Resolve();
@@ -49,6 +52,7 @@ private:
     std::string_view m_name;
     std::string_view m_fullPath;
     Type m_type = Type::Unknown;
+    bool m_hidden = false;
     bool m_resolved = false;
     bool m_resolveOk = false;
     bool m_isDirectory = false;

@@ -11,8 +11,9 @@
 
 namespace quorvel::platform {
 
-/// How a started program should show itself. Only Hidden changes anything
-/// here: it connects the program's standard streams to /dev/null.
+/// How a started program should show itself. On Linux only Hidden changes
+/// anything: it connects the program's standard streams to /dev/null. On
+/// Windows each is the window's show command.
 enum class ShowMode : int { Normal = 0, Minimized = 1, Maximized = 2, Hidden = 3 };
 
 /// A started child process, leader of a process group of its own. Move-only.
@@ -64,7 +65,17 @@ private:
     UniqueFd m_pidfd;
     bool m_ended = false;
     int m_status = 0;
+    // Where the system has them (Windows): the process handle and the job
+    // that holds the process and everything it starts.
+    void* m_process = nullptr;
+    void* m_job = nullptr;
+
+    friend ChildProcess AdoptNativeProcess(int pid, void* process, void* job);
 };
+
+/// Takes over a started process by its handles (Windows: the process and
+/// its job object, either may be null); the handle owns them.
+ChildProcess AdoptNativeProcess(int pid, void* process, void* job);
 
 /// Where and how to start a program.
 struct SpawnOptions {

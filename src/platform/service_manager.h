@@ -16,6 +16,10 @@ namespace quorvel::platform {
 /// variable substitution.
 std::string QuoteUnitWord(std::string_view word, bool programPath = false);
 
+/// A service name as the system's service manager spells it: lower case
+/// for systemd units, as given for Windows.
+std::string SystemServiceName(std::string_view name);
+
 /// What an installed service runs.
 struct ServiceUnit {
     std::string name;                  ///< unit name without ".service"
@@ -66,7 +70,9 @@ public:
     /// when there is no unit file or it cannot be deleted or the reload fails.
     bool Remove(const std::string& name, const std::vector<std::string>& unsetVariables = {});
     /// Applies the environment changes to the manager, then starts the unit.
-    /// Fails, changing nothing, when the unit is running already.
+    /// Fails, changing nothing, when the unit is running already. (Windows'
+    /// service manager has no environment: the values that are set become
+    /// the service's start parameters.)
     bool Start(const std::string& name, const std::vector<EnvironmentChange>& environment = {});
     bool Stop(const std::string& name);
 
@@ -100,6 +106,13 @@ public:
     ServiceNotifier& operator=(const ServiceNotifier&) = delete;
 
     bool Valid() const;
+    /// What the service manager handed the service when it started it
+    /// (Windows: the start parameters; empty elsewhere).
+    std::vector<std::string> StartArguments() const;
+    /// The service's own code for why it ends, reported when it stops
+    /// (Windows: the service-specific exit code; elsewhere the process's
+    /// exit status tells).
+    void SetExitStatus(int code);
     /// Sends one message of newline-separated assignments ("READY=1",
     /// "STATUS=..."). False when it could not be sent.
     bool Notify(std::string_view state);

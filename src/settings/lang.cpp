@@ -18,8 +18,8 @@ Lang::Lang(const std::string& fileName) : Lang() {
 Lang::Lang(const std::string& fileName, std::string directory) : m_directory(std::move(directory)) {
     if (m_directory.empty()) {
         m_directory = platform::ShippedDataDirectory("Lang");
-    } else if (m_directory.back() != '/') {
-        m_directory += '/';
+    } else if (m_directory.back() != '/' && m_directory.back() != platform::kPathSeparator) {
+        m_directory += platform::kPathSeparator;
     }
     LoadFile(fileName);
 }

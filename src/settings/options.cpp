@@ -90,7 +90,7 @@ void Options::SaveAll(RegistryStore& store) const {
 
 bool Options::LoadAll() {
     RegistryStore store;
-    if (!store.Load(RegistryStore::DefaultPath())) {
+    if (!store.LoadUser(kKeyPath)) {
         return false;
     }
     LoadAll(store);

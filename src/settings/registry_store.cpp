@@ -6,6 +6,7 @@
 #include "core/text_util.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/user_registry.h"
 
 namespace quorvel {
 
@@ -256,7 +257,7 @@ bool RegistryKey::DeleteValue(std::string_view name) {
 // --- RegistryStore ---------------------------------------------------------
 
 std::string RegistryStore::DefaultPath() {
-    return platform::UserConfigDirectory() + "/registry.ini";
+    return platform::UserConfigDirectory() + platform::kPathSeparator + "registry.ini";
 }
 
 std::string RegistryStore::NormalizePath(std::string_view keyPath) {
@@ -288,6 +289,23 @@ bool RegistryStore::Load(const std::string& path) {
         return !std::filesystem::exists(path, ec) && !ec;
     }
     Parse(*text);
+    return true;
+}
+
+bool RegistryStore::LoadUser(std::string_view rootKey) {
+    if (!platform::HasUserRegistry()) {
+        return Load(DefaultPath());
+    }
+    m_keys.clear();
+    m_path.clear();
+    platform::ReadUserRegistry(rootKey, [this](const std::string& key, const std::string& name,
+                                               const platform::RegistryData& data) {
+        if (const auto* number = std::get_if<std::int32_t>(&data)) {
+            SetInt(key, name, *number);
+        } else {
+            SetString(key, name, std::get<std::string>(data));
+        }
+    });
     return true;
 }
 

@@ -87,6 +87,10 @@ public:
     /// can avoid overwriting a file they could not read.
     bool Load(const std::string& path);
     bool Load() { return Load(DefaultPath()); }
+    /// Replaces the contents by the user's settings under rootKey: the
+    /// system's own registry where it has one (Windows), else the file at
+    /// DefaultPath(). Answers as Load does; a missing key is an empty store.
+    bool LoadUser(std::string_view rootKey);
     /// Replaces the contents by those parsed from text.
     void Parse(std::string_view text);
     static RegistryStore FromString(std::string_view text);

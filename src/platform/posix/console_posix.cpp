@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/console.h"
 #include "platform/unique_fd.h"
@@ -51,6 +53,11 @@ void OnFatalSignal(int sig, siginfo_t* info, void*) {
 }
 
 }  // namespace
+
+void ExitWithoutCleanup(int code) {
+    std::fflush(nullptr);
+    std::quick_exit(code);
+}
 
 int StandardOutputFd() {
     return STDOUT_FILENO;

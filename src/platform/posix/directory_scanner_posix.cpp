@@ -155,6 +155,7 @@ bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
         e.m_dirFd = frame.fd.Get();
         e.m_cName = rec->d_name;
         e.m_name = std::string_view(rec->d_name);
+        e.m_hidden = rec->d_name[0] == '.';
         switch (rec->d_type) {
             case DT_DIR:
                 e.m_type = ScanEntry::Type::Directory;

@@ -526,43 +526,12 @@ private:
     bool m_skipped = false;
 };
 
-std::mutex g_uiMutex;
-std::shared_ptr<FileOpUi> g_ui;
-
 }  // namespace
 
 bool RunFileOperation(const FileOperation& operation, FileOpUi& ui) {
     const bool ok = Runner(operation, ui).Run();
     ui.Finished(operation);
     return ok;
-}
-
-bool ConsoleFileOpUi::ConfirmOverwrite(const FileOperation&, const std::string&,
-                                       const std::string&) {
-    return false;  // nobody can be asked: keep what is there
-}
-
-void ConsoleFileOpUi::Progress(const FileOperation&, const std::string&) {}
-
-void ConsoleFileOpUi::Error(const FileOperation&, const std::string& message) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    std::string line = message + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-}
-
-std::shared_ptr<FileOpUi> CurrentFileOpUi() {
-    std::lock_guard lock(g_uiMutex);
-    if (!g_ui) {
-        g_ui = std::make_shared<ConsoleFileOpUi>();
-    }
-    return g_ui;
-}
-
-void SetFileOpUi(std::shared_ptr<FileOpUi> ui) {
-    std::lock_guard lock(g_uiMutex);
-    g_ui = std::move(ui);
 }
 
 }  // namespace quorvel::platform

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -24,6 +25,14 @@
 extern char** environ;
 
 namespace quorvel::platform {
+
+std::string SystemServiceName(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
+}
 
 std::string QuoteUnitWord(std::string_view word, bool programPath) {
     std::string out = "\"";
@@ -366,6 +375,10 @@ ServiceNotifier::ServiceNotifier(const std::string& address) : m_impl(std::make_
 }
 
 ServiceNotifier::~ServiceNotifier() = default;
+
+std::vector<std::string> ServiceNotifier::StartArguments() const { return {}; }
+
+void ServiceNotifier::SetExitStatus(int /*code*/) {}
 
 bool ServiceNotifier::Valid() const {
     return m_impl->socket.Valid() && m_impl->length > 0;

@@ -1,24 +1,12 @@
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/posix/window_list_backends.h"
+#include "platform/system_defaults.h"
 
 namespace quorvel::platform {
 
-namespace {
-
-std::mutex g_listMutex;
-std::shared_ptr<WindowList> g_list;
-
-}  // namespace
-
-std::shared_ptr<WindowList> CurrentWindowList() {
-    {
-        std::lock_guard lock(g_listMutex);
-        if (g_list) {
-            return g_list;
-        }
-    }
+// The X display when $DISPLAY names one that opens, else the process list.
+std::shared_ptr<WindowList> SystemWindowList() {
     const char* display = std::getenv("DISPLAY");
     if (display != nullptr && *display != '\0') {
         if (auto x = OpenX11WindowList(display)) {
@@ -26,11 +14,6 @@ std::shared_ptr<WindowList> CurrentWindowList() {
         }
     }
     return OpenProcessWindowList();
-}
-
-void SetWindowList(std::shared_ptr<WindowList> list) {
-    std::lock_guard lock(g_listMutex);
-    g_list = std::move(list);
 }
 
 }  // namespace quorvel::platform

@@ -1,0 +1,329 @@
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "platform/file_system.h"
+#include "platform/unique_fd.h"
+#include "platform/win32/file_info_win32.h"
+#include "platform/win32/win32_util.h"
+
+namespace quorvel::platform {
+
+namespace win32 {
+
+FileInfo InfoFromHandle(HANDLE file) {
+    FileInfo info;
+    BY_HANDLE_FILE_INFORMATION data{};
+    if (!::GetFileInformationByHandle(file, &data)) {
+        return info;
+    }
+    info.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.isRegular = !info.isDirectory && ::GetFileType(file) == FILE_TYPE_DISK;
+    info.size = static_cast<std::int64_t>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
+                                          data.nFileSizeLow);
+    long long seconds = 0;
+    int nanoseconds = 0;
+    FileTimeToEpoch(data.ftLastWriteTime, seconds, nanoseconds);
+    info.modified = {seconds, nanoseconds};
+    info.device = data.dwVolumeSerialNumber;
+    info.inode = (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+    return info;
+}
+
+FileInfo InfoFromFindData(const WIN32_FIND_DATAW& data) {
+    FileInfo info;
+    info.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.isSymlink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                     data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+    info.isRegular = !info.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+    info.size = static_cast<std::int64_t>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
+                                          data.nFileSizeLow);
+    long long seconds = 0;
+    int nanoseconds = 0;
+    FileTimeToEpoch(data.ftLastWriteTime, seconds, nanoseconds);
+    info.modified = {seconds, nanoseconds};
+    return info;
+}
+
+UniqueHandle OpenForQuery(const std::string& path) {
+    // No access rights asked: this works even for files others hold open
+    // without sharing. Backup semantics lets directories open too.
+    return UniqueHandle(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+}  // namespace win32
+
+std::string FollowLinks(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return path;
+    }
+    win32::UniqueHandle file = win32::OpenForQuery(path);
+    if (!file) {
+        return path;
+    }
+    std::wstring target(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(file.Get(), target.data(),
+                                                    static_cast<DWORD>(target.size()), 0);
+        if (n == 0) {
+            return path;
+        }
+        if (n < target.size()) {
+            target.resize(n);
+            break;
+        }
+        target.resize(n + 1);
+    }
+    if (target.starts_with(L"\\\\?\\UNC\\")) {
+        target.replace(0, 8, L"\\\\");
+    } else if (target.starts_with(L"\\\\?\\")) {
+        target.erase(0, 4);
+    }
+    return win32::Narrow(target);
+}
+
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, bool append) {
+    win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        return nullptr;
+    }
+    if (append) {
+        LARGE_INTEGER zero{};
+        if (!::SetFilePointerEx(file.Get(), zero, nullptr, FILE_END)) {
+            return nullptr;
+        }
+    } else if (!::SetEndOfFile(file.Get())) {
+        return nullptr;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        return nullptr;
+    }
+    (void)file.Release();  // the descriptor owns it now
+    return std::unique_ptr<OutputFile>(new OutputFile(fd));
+}
+
+OutputFile::~OutputFile() {
+    UniqueFd closing(m_fd);
+}
+
+bool OutputFile::Write(std::string_view data) {
+    if (m_failed) {
+        return false;
+    }
+    while (!data.empty()) {
+        const int n = ::_write(m_fd, data.data(), static_cast<unsigned>(data.size()));
+        if (n <= 0) {
+            m_failed = true;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::optional<FileInfo> Stat(const std::string& path) {
+    if (win32::UniqueHandle file = win32::OpenForQuery(path)) {
+        FileInfo info = win32::InfoFromHandle(file.Get());
+        const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(path).c_str());
+        info.isSymlink = false;
+        (void)attributes;
+        return info;
+    }
+    // A dangling link, or a file that refuses even a query: what its
+    // directory says about it.
+    WIN32_FIND_DATAW data{};
+    win32::UniqueFind find(::FindFirstFileExW(win32::SystemPath(path).c_str(), FindExInfoBasic,
+                                              &data, FindExSearchNameMatch, nullptr, 0));
+    if (!find.Valid() || path.find_first_of("*?") != std::string::npos) {
+        return std::nullopt;
+    }
+    return win32::InfoFromFindData(data);
+}
+
+bool ListDirectory(const std::string& directory,
+                   const std::function<bool(const DirectoryEntry&)>& visit) {
+    std::string pattern = directory.empty() ? std::string(".") : directory;
+    if (pattern.back() != '\\' && pattern.back() != '/') {
+        pattern += '\\';
+    }
+    pattern += '*';
+    WIN32_FIND_DATAW data{};
+    win32::UniqueFind find(::FindFirstFileExW(win32::SystemPath(pattern).c_str(), FindExInfoBasic,
+                                              &data, FindExSearchNameMatch, nullptr,
+                                              FIND_FIRST_EX_LARGE_FETCH));
+    if (!find.Valid()) {
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // an empty root of a drive
+    }
+    DirectoryEntry entry;
+    do {
+        const std::wstring_view name(data.cFileName);
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        entry.name = win32::Narrow(name);
+        entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        if (!visit(entry)) {
+            break;
+        }
+    } while (::FindNextFileW(find.Get(), &data));
+    return true;
+}
+
+// Windows tells who holds a file open by refusing an exclusive open, so
+// nothing is captured ahead.
+OpenWriters OpenWriters::Capture() { return {}; }
+
+bool OpenWriters::Contains(std::uint64_t device, std::uint64_t inode) const {
+    return m_keys && m_keys->count({device, inode}) > 0;
+}
+
+bool OpenWriters::Empty() const { return !m_keys || m_keys->empty(); }
+
+bool IsFileInUse(const std::string& path) {
+    win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_READ, 0,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        return false;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+bool HasConflictingLock(const std::string& path) { return IsFileInUse(path); }
+
+bool CreateDirectories(const std::string& path, unsigned /*mode*/) {
+    std::error_code ec;
+    const std::filesystem::path p(win32::SystemPath(path));
+    std::filesystem::create_directories(p, ec);
+    return std::filesystem::is_directory(p, ec);
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileW(win32::SystemPath(path).c_str()) != 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+    win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                           nullptr));
+    // Only files on disk: a pipe or a device may block or never end.
+    if (!file || ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION data{};
+    if (!::GetFileInformationByHandle(file.Get(), &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    while (text.size() < maxBytes) {
+        DWORD read = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof(buffer), maxBytes - text.size()));
+        if (!::ReadFile(file.Get(), buffer, want, &read, nullptr)) {
+            return std::nullopt;
+        }
+        if (read == 0) {
+            break;
+        }
+        text.append(buffer, read);
+    }
+    return text;
+}
+
+struct AtomicFile::Impl {
+    win32::UniqueHandle file;
+    std::string path;
+    std::string tempPath;
+    bool failed = false;
+    bool committed = false;
+};
+
+AtomicFile::AtomicFile() : m_impl(std::make_unique<Impl>()) {}
+
+AtomicFile::~AtomicFile() {
+    m_impl->file.Reset();
+    if (!m_impl->committed && !m_impl->tempPath.empty()) {
+        ::DeleteFileW(win32::SystemPath(m_impl->tempPath).c_str());
+    }
+}
+
+bool AtomicFile::Open(const std::string& path, unsigned /*mode*/) {
+    // A link is written through: the file it leads to is replaced.
+    const std::string target = FollowLinks(path);
+    m_impl->path = target;
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof(suffix), ".tmp%012llx",
+                      static_cast<unsigned long long>(rng() & 0xffffffffffffULL));
+        const std::string temp = target + suffix;
+        HANDLE file = ::CreateFileW(win32::SystemPath(temp).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            m_impl->file.Reset(file);
+            m_impl->tempPath = temp;
+            return true;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    m_impl->failed = true;
+    return false;
+}
+
+bool AtomicFile::Write(std::string_view data) {
+    if (m_impl->failed || !m_impl->file) {
+        m_impl->failed = true;
+        return false;
+    }
+    while (!data.empty()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+        if (!::WriteFile(m_impl->file.Get(), data.data(), chunk, &written, nullptr) ||
+            written == 0) {
+            m_impl->failed = true;
+            return false;
+        }
+        data.remove_prefix(written);
+    }
+    return true;
+}
+
+bool AtomicFile::Commit() {
+    if (m_impl->failed || !m_impl->file) {
+        return false;
+    }
+    if (!::FlushFileBuffers(m_impl->file.Get())) {
+        m_impl->failed = true;
+        return false;
+    }
+    m_impl->file.Reset();
+    if (!::MoveFileExW(win32::SystemPath(m_impl->tempPath).c_str(),
+                       win32::SystemPath(m_impl->path).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        m_impl->failed = true;
+        return false;
+    }
+    m_impl->committed = true;
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
+    AtomicFile file;
+    return file.Open(path, mode) && file.Write(data) && file.Commit();
+}
+
+}  // namespace quorvel::platform
