@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 
 #include "core/text_util.h"
-#include "core/version.h"
+#include "gui/desktop_application.h"
 #include "gui/file_dialogs.h"
 #include "gui/form_positions.h"
 #include "gui/restore_hot_key.h"
@@ -19,8 +19,7 @@ namespace quorvel::gui {
 namespace {
 
 platform::ApplicationInfo ThisProgram() {
-    return {platform::ExecutablePath(), kProductName,
-            "Watches files and directories and acts when they change", "Quorvel Document"};
+    return DesktopApplication(platform::ExecutablePath());
 }
 
 std::string ApplicationIcon() {
