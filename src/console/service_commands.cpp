@@ -13,7 +13,8 @@ platform::ServiceManager Manager(const std::string& host = {}) {
 }  // namespace
 
 platform::ServiceUnit ServiceUnitFor(const std::string& programPath) {
-    return {platform::SystemServiceName(kServiceName), kServiceDescription, {programPath, "/service"}};
+    return {
+        platform::SystemServiceName(kServiceName), kServiceDescription, {programPath, "/service"}};
 }
 
 bool InstallService(const std::string& programPath) {
@@ -30,7 +31,8 @@ bool RemoveService() {
 bool StartService(const std::string& host, const std::optional<std::string>& config) {
     // The variable is always written, so a start without a configuration
     // does not pick up the one of an earlier start.
-    return Manager(host).Start(platform::SystemServiceName(kServiceName), {{kConfigVariable, config}});
+    return Manager(host).Start(platform::SystemServiceName(kServiceName),
+                               {{kConfigVariable, config}});
 }
 
 bool StopService(const std::string& host) {

@@ -38,6 +38,11 @@ std::string CurrentDirectory();
 /// Value of an environment variable, or nothing when it is not set.
 std::optional<std::string> GetEnvironment(const std::string& name);
 
+/// Sets an environment variable of this process (and of the programs it
+/// starts afterwards), or removes it when there is no value. Not safe while
+/// other threads read the environment.
+void SetEnvironment(const std::string& name, const std::optional<std::string>& value);
+
 /// The user's home directory ($HOME, else the password database).
 std::string HomeDirectory();
 

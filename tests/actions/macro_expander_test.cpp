@@ -10,6 +10,7 @@
 
 #include "actions/date_format.h"
 #include "platform/paths.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace quorvel {
@@ -38,32 +39,6 @@ FileData NativeRecord() {
 FileData PosixRecord() {
     return Record("/logs/app/error.log");
 }
-
-// Sets an environment variable for one test and restores the old state.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-            m_had = true;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvGuard() {
-        if (m_had) {
-            ::setenv(m_name.c_str(), m_old.c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-private:
-    std::string m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 struct Example {
     const char* text;
@@ -116,6 +91,9 @@ TEST(MacroExpanderTest, SameRulesWithForwardSlashes) {
     };
     const FileData record = PosixRecord();
     for (const Example& e : examples) {
+        if (test::OnWindows() && std::string_view(e.text).find("%Name") != std::string_view::npos) {
+            continue;  // Name and Path split at "\" there
+        }
         EXPECT_EQ(ExpandRecord(record, e.text), e.expected) << e.text;
     }
 }
@@ -228,8 +206,8 @@ TEST(MacroExpanderTest, NameAndPathSplitAtThePlatformSeparatorOnly) {
         EXPECT_EQ(ExpandRecord(Record("/a/x\\y.txt"), "%File=\"N.E\""), "y.txt");
     }
     EXPECT_EQ(ExpandRecord(Record("plain.txt"), "%Name|%Path"), "plain.txt|");
-    EXPECT_EQ(ExpandRecord(Record("/top"), "%Name|%Path"), "top|");
-    EXPECT_EQ(ExpandRecord(Record("dir/"), "%Name|%Path"), "|dir");
+    EXPECT_EQ(ExpandRecord(Record(Native("/top")), "%Name|%Path"), "top|");
+    EXPECT_EQ(ExpandRecord(Record(Native("dir/")), "%Name|%Path"), "|dir");
 }
 
 TEST(MacroExpanderTest, SizeFormats) {
@@ -323,21 +301,33 @@ TEST(MacroExpanderTest, SysDateIsTheCurrentTime) {
 }
 
 TEST(MacroExpanderTest, EnvironmentReadsTheProcessEnvironment) {
-    EnvGuard guard("QUORVEL_MACRO_TEST", "value 1");
+    test::ScopedEnv guard("QUORVEL_MACRO_TEST", "value 1");
     const FileData record = WindowsRecord();
     EXPECT_EQ(ExpandRecord(record, "[%Environment=\"QUORVEL_MACRO_TEST\"]"), "[value 1]");
     EXPECT_EQ(ExpandRecord(record, "[%Environment=\"QUORVEL_MACRO_UNSET_VARIABLE\"]"), "[]");
     EXPECT_EQ(ExpandRecord(record, "[%Environment]"), "[]");
     EXPECT_EQ(ExpandRecord(record, "[%Environment=\"QUORVEL_MACRO_TEST=x\"]"), "[]");
     {
-        EnvGuard longest("QUORVEL_MACRO_LONG", std::string(8192, 'v'));
+        test::ScopedEnv longest("QUORVEL_MACRO_LONG", std::string(8192, 'v'));
         EXPECT_EQ(ExpandRecord(record, "%Environment=\"QUORVEL_MACRO_LONG\""),
                   std::string(8192, 'v'));
     }
     {
-        EnvGuard tooLong("QUORVEL_MACRO_LONG", std::string(8193, 'v'));
+        test::ScopedEnv tooLong("QUORVEL_MACRO_LONG", std::string(8193, 'v'));
         EXPECT_EQ(ExpandRecord(record, "%Environment=\"QUORVEL_MACRO_LONG\""), "");
     }
+}
+
+// A path as a macro parameter: its backslashes escaped.
+std::string Escaped(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        if (c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
 }
 
 class MacroIncludeTest : public test::TempDirTest {};
@@ -348,7 +338,7 @@ TEST_F(MacroIncludeTest, IncludeReadsTheWholeFileWithLineFeeds) {
                                          "\xEF\xBB\xBFone\r\ntwo\rthree\n\x1A"
                                          "after\r\n");
     const FileData record = WindowsRecord();
-    EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + path + "\"]"),
+    EXPECT_EQ(ExpandRecord(record, "[%Include=\"" + Escaped(path) + "\"]"),
               "[one\ntwo\rthree\n\x1A"
               "after\n]");
     // The path itself may come from macros.
@@ -360,10 +350,12 @@ TEST_F(MacroIncludeTest, IncludeReadsTheWholeFileWithLineFeeds) {
 TEST_F(MacroIncludeTest, IncludeInsideAParameterIsCutAtOneMebibyte) {
     const std::string big = m_dir.Write("big.txt", std::string(3 << 20, 'b'));
     const FileData record = WindowsRecord();
-    const std::string nested = ExpandRecord(record, "%Changed=\"%Include=\"" + big + "\"\"");
+    const std::string nested =
+        ExpandRecord(record, "%Changed=\"%Include=\"" + Escaped(big) + "\"\"");
     EXPECT_EQ(nested.size(), std::size_t{1} << 20);
     // At the top the whole file goes in.
-    EXPECT_EQ(ExpandRecord(record, "%Include=\"" + big + "\"").size(), std::size_t{3} << 20);
+    EXPECT_EQ(ExpandRecord(record, "%Include=\"" + Escaped(big) + "\"").size(),
+              std::size_t{3} << 20);
 }
 
 TEST_F(MacroIncludeTest, IncludeOfWhatCannotBeReadGivesNothing) {

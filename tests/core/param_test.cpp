@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/text_util.h"
+#include "support/temp_dir.h"
 
 namespace quorvel {
 namespace {
@@ -98,7 +99,7 @@ TEST(ParamListTest, WritesInOrderAndStringListsRepeatTheirKey) {
     EXPECT_EQ(windows.Values().size(), 2u);
     std::string out;
     list.Write(out);
-    EXPECT_EQ(out,
+    EXPECT_EQ(test::Lf(out),
               "Interval=7\nRunOnce=0\nTimeInterval=08:00:00 - 12:00:00\n"
               "TimeInterval=13:00:00 - 17:00:00\nComment=x\n");
 

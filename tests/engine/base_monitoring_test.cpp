@@ -201,6 +201,7 @@ TEST(BaseMonitoringTest, AResumedItemIsNeverLeftShownOrSavedAsPaused) {
     EXPECT_NE(item->State(), ItemState::Paused);
     std::string out;
     item->WriteSettings(out);
+    out = test::Lf(out);
     EXPECT_EQ(out.rfind("Paused=0\n", 0), 0u);
     item->RequestStop();
     EXPECT_TRUE(test::WaitFor([&] { return item->Finished(); }));
@@ -242,6 +243,7 @@ TEST(BaseMonitoringTest, ReadsAndWritesItsBlockWithActions) {
     EXPECT_EQ((*actions)[1]->Kind(), ActionKind::List);
     std::string out;
     item->WriteSettings(out);
+    out = test::Lf(out);
     EXPECT_EQ(out.rfind("Paused=0\nIsDirectory=0\nFileName=/tmp/x\n", 0), 0u) << out;
     EXPECT_NE(out.find("TimeInterval=08:00:00 - 18:00:00\n"), std::string::npos);
     EXPECT_EQ(out.find("TimeInterval=bad"), std::string::npos);

@@ -93,6 +93,9 @@ TEST_F(LangTest, FileNameLetterCaseIsForgiven) {
     WriteLang("German.lng", "[General]\nNationalLangName=Deutsch\n");
     Lang lang("german.LNG", LangDir());
     EXPECT_EQ(lang.NationalName(), "Deutsch");
+    if (test::OnWindows()) {
+        return;  // names that differ in case are one file there
+    }
     EXPECT_EQ(lang.FilePath(), LangDir() + "German.lng");
 
     // With two candidates nothing is guessed.
@@ -196,7 +199,8 @@ TEST(ShippedLanguagesTest, EveryWindowTextHasBothLanguagesSoSwitchingBackRestore
 
 TEST(ShippedLanguagesTest, FoundBesideTheProgram) {
     Lang lang("German.lng");
-    EXPECT_EQ(lang.Directory(), platform::ExecutableDirectory() + "Lang/");
+    EXPECT_EQ(lang.Directory(),
+              platform::ExecutableDirectory() + "Lang" + platform::kPathSeparator);
     EXPECT_EQ(lang.NationalName(), "Deutsch");
     Lang none;
     EXPECT_EQ(none.FilePath(), "");

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <cstdlib>
 #include <optional>
 #include <string>
+
+#include "platform/paths.h"
 
 namespace quorvel::test {
 
@@ -10,24 +11,14 @@ namespace quorvel::test {
 /// lifetime of the object, then puts the previous value or its absence back.
 class ScopedEnv {
 public:
-    ScopedEnv(std::string name, const char* value) : m_name(std::move(name)) {
-        if (const char* old = std::getenv(m_name.c_str())) {
-            m_old = old;
-        }
-        if (value != nullptr) {
-            ::setenv(m_name.c_str(), value, 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
+    ScopedEnv(std::string name, const char* value)
+        : m_name(std::move(name)), m_old(platform::GetEnvironment(m_name)) {
+        platform::SetEnvironment(
+            m_name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     }
-    ScopedEnv(std::string name, const std::string& value) : ScopedEnv(std::move(name), value.c_str()) {}
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
+    ScopedEnv(std::string name, const std::string& value)
+        : ScopedEnv(std::move(name), value.c_str()) {}
+    ~ScopedEnv() { platform::SetEnvironment(m_name, m_old); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 

@@ -6,7 +6,29 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/paths.h"
+
 namespace quorvel::test {
+
+std::string Lf(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+bool UnderWine() {
+    return platform::GetEnvironment("QUORVEL_UNDER_WINE").value_or("") == "1";
+}
+
+bool OnWindows() {
+    return platform::kPathSeparator == '\\';
+}
 
 TempDir::TempDir() {
     std::random_device rd;

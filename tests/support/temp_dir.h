@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel::test {
@@ -53,7 +54,8 @@ public:
         }
         m_cv.notify_all();
     }
-    bool WaitForCount(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
+    bool WaitForCount(std::size_t count,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
         std::unique_lock lock(m_mutex);
         return m_cv.wait_for(lock, deadline, [&] { return m_values.size() >= count; });
     }
@@ -71,6 +73,18 @@ private:
     std::condition_variable m_cv;
     std::vector<T> m_values;
 };
+
+/// The text with every CR LF turned into LF, so that text written with the
+/// platform's line endings compares with the same literals everywhere.
+std::string Lf(std::string_view text);
+
+/// True in the Windows build: "\" separates paths, files have no POSIX
+/// modes, and the options live in the registry.
+bool OnWindows();
+
+/// True when the tests run under Wine (the test harness says so), which
+/// lacks some of Windows: it reports no changes below a watched directory.
+bool UnderWine();
 
 /// Reads a whole file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -46,6 +46,14 @@ std::optional<std::string> GetEnvironment(const std::string& name) {
     return std::string(v);
 }
 
+void SetEnvironment(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(name.c_str());
+    }
+}
+
 std::string HomeDirectory() {
     if (auto home = GetEnvironment("HOME"); home && !home->empty()) {
         return *home;
@@ -54,16 +62,20 @@ std::string HomeDirectory() {
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     passwd pw{};
     passwd* result = nullptr;
-    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
-        result->pw_dir != nullptr) {
+    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 &&
+        result != nullptr && result->pw_dir != nullptr) {
         return result->pw_dir;
     }
     return "/";
 }
 
-unsigned CurrentUserId() { return static_cast<unsigned>(::getuid()); }
+unsigned CurrentUserId() {
+    return static_cast<unsigned>(::getuid());
+}
 
-bool IsPrivileged() { return geteuid() == 0; }
+bool IsPrivileged() {
+    return geteuid() == 0;
+}
 
 namespace {
 
@@ -77,7 +89,9 @@ std::string XdgDirectory(const char* variable, const char* fallback) {
 
 }  // namespace
 
-std::string UserConfigDirectory() { return XdgDirectory("XDG_CONFIG_HOME", ".config") + "/quorvel"; }
+std::string UserConfigDirectory() {
+    return XdgDirectory("XDG_CONFIG_HOME", ".config") + "/quorvel";
+}
 
 std::string DefaultCacheDirectory(bool systemService) {
     if (systemService) {

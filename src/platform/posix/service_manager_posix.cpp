@@ -376,7 +376,9 @@ ServiceNotifier::ServiceNotifier(const std::string& address) : m_impl(std::make_
 
 ServiceNotifier::~ServiceNotifier() = default;
 
-std::vector<std::string> ServiceNotifier::StartArguments() const { return {}; }
+std::vector<std::string> ServiceNotifier::StartArguments() const {
+    return {};
+}
 
 void ServiceNotifier::SetExitStatus(int /*code*/) {}
 

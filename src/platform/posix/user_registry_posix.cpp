@@ -2,11 +2,13 @@
 
 namespace quorvel::platform {
 
-bool HasUserRegistry() { return false; }
+bool HasUserRegistry() {
+    return false;
+}
 
-bool ReadUserRegistry(std::string_view,
-                      const std::function<void(const std::string&, const std::string&,
-                                               const RegistryData&)>&) {
+bool ReadUserRegistry(
+    std::string_view,
+    const std::function<void(const std::string&, const std::string&, const RegistryData&)>&) {
     return false;
 }
 

@@ -66,8 +66,11 @@ struct ChangeNotifier::Impl {
         ::ResetEvent(ioEvent.Get());
         overlapped = OVERLAPPED{};
         overlapped.hEvent = ioEvent.Get();
-        const DWORD filter =
-            FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+        // Attributes too: a time set by a tool (touch, an unpacker) is
+        // reported only as an attribute change by Wine and some file
+        // systems, and an extra check costs little.
+        const DWORD filter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                             FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
         pending = ::ReadDirectoryChangesW(directory.Get(), buffer.data(), kBufferSize,
                                           subtree ? TRUE : FALSE, filter, nullptr, &overlapped,
                                           nullptr) != 0;
@@ -102,13 +105,13 @@ struct ChangeNotifier::Impl {
             const std::string path =
                 Relative(std::wstring_view(info->FileName, info->FileNameLength / sizeof(wchar_t)));
             const auto slash = path.rfind('/');
-            const std::string parent = slash == std::string::npos ? std::string() : path.substr(0, slash);
+            const std::string parent =
+                slash == std::string::npos ? std::string() : path.substr(0, slash);
             const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
             const bool arrived =
                 info->Action == FILE_ACTION_ADDED || info->Action == FILE_ACTION_RENAMED_NEW_NAME;
-            const bool isDirectory = arrived || info->Action == FILE_ACTION_MODIFIED
-                                         ? IsDirectory(path)
-                                         : false;
+            const bool isDirectory =
+                arrived || info->Action == FILE_ACTION_MODIFIED ? IsDirectory(path) : false;
             if (!path.empty()) {
                 dirtyDirectories[parent].insert(name);
                 if (arrived && isDirectory) {
@@ -154,8 +157,8 @@ bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directory
     // watched directory.
     d.directory.Reset(::CreateFileW(win32::SystemPath(d.root).c_str(), FILE_LIST_DIRECTORY,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                    nullptr));
+                                    OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
     if (!d.directory || !d.stopEvent || !d.ioEvent || !d.Arm()) {
         d.directory.Reset();
         return false;
@@ -232,7 +235,9 @@ ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
     }
 }
 
-void ChangeNotifier::Stop() { ::SetEvent(m_impl->stopEvent.Get()); }
+void ChangeNotifier::Stop() {
+    ::SetEvent(m_impl->stopEvent.Get());
+}
 
 ChangeSet ChangeNotifier::TakeChanges() {
     Impl& d = *m_impl;

@@ -11,7 +11,9 @@ namespace quorvel::platform {
 
 namespace {
 
-HANDLE StdinHandle() { return ::GetStdHandle(STD_INPUT_HANDLE); }
+HANDLE StdinHandle() {
+    return ::GetStdHandle(STD_INPUT_HANDLE);
+}
 
 // The mode before RawTerminal changed it; one console per process.
 DWORD g_savedMode = 0;
@@ -29,7 +31,9 @@ void ExitWithoutCleanup(int code) {
     ::ExitProcess(static_cast<UINT>(code));  // not reached
 }
 
-int StandardOutputFd() { return 1; }
+int StandardOutputFd() {
+    return 1;
+}
 
 bool WriteWhole(int fd, std::string_view text) {
     // A console shows UTF-16: names in any script print as they are. Files
@@ -40,8 +44,8 @@ bool WriteWhole(int fd, std::string_view text) {
         std::size_t done = 0;
         while (done < wide.size()) {
             DWORD written = 0;
-            if (!::WriteConsoleW(handle, wide.data() + done,
-                                 static_cast<DWORD>(wide.size() - done), &written, nullptr) ||
+            if (!::WriteConsoleW(handle, wide.data() + done, static_cast<DWORD>(wide.size() - done),
+                                 &written, nullptr) ||
                 written == 0) {
                 return false;
             }
@@ -62,9 +66,13 @@ bool WriteWhole(int fd, std::string_view text) {
     return true;
 }
 
-bool StdinIsTerminal() { return IsConsole(StdinHandle()); }
+bool StdinIsTerminal() {
+    return IsConsole(StdinHandle());
+}
 
-bool StdinIsForegroundTerminal() { return StdinIsTerminal(); }
+bool StdinIsForegroundTerminal() {
+    return StdinIsTerminal();
+}
 
 RawTerminal::RawTerminal() {
     HANDLE in = StdinHandle();

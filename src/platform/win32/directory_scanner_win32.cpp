@@ -44,7 +44,8 @@ bool ReadAll(const std::string& directory, std::vector<Record>& records) {
         Record r;
         r.name = win32::Narrow(name);
         r.attributes = data.dwFileAttributes;
-        r.reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
+        r.reparseTag =
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
         const FileInfo info = win32::InfoFromFindData(data);
         r.size = info.size;
         r.modified = info.modified;
@@ -62,7 +63,9 @@ bool IsLink(const Record& r) {
 }  // namespace
 
 // Windows has no directory descriptors; the walk goes by path.
-UniqueFd OpenDirectory(const std::string& /*path*/) { return UniqueFd(); }
+UniqueFd OpenDirectory(const std::string& /*path*/) {
+    return UniqueFd();
+}
 
 bool ScanEntry::Resolve() {
     if (m_resolved) {
@@ -81,7 +84,9 @@ bool ScanEntry::Resolve() {
     return m_resolveOk = true;
 }
 
-UniqueFd ScanEntry::OpenAsDirectory() const { return UniqueFd(); }
+UniqueFd ScanEntry::OpenAsDirectory() const {
+    return UniqueFd();
+}
 
 bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
     std::string path = root.empty() ? std::string(".\\") : root;
@@ -98,9 +103,9 @@ bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
     auto makeEntry = [&](const Frame& frame, const Record& r) {
         ScanEntry e;
         e.m_name = r.name;
-        e.m_type = IsLink(r)                                         ? ScanEntry::Type::Symlink
+        e.m_type = IsLink(r)                                        ? ScanEntry::Type::Symlink
                    : (r.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ScanEntry::Type::Directory
-                                                                     : ScanEntry::Type::Other;
+                                                                    : ScanEntry::Type::Other;
         e.m_hidden = (r.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
         path.resize(frame.pathLength);
         path.append(r.name);

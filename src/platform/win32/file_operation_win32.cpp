@@ -179,8 +179,8 @@ private:
         const bool intoDirectory = IsDirectory(destination) || EndsWithSeparator(given) ||
                                    m_op.sources.size() > 1 || anyWildcard;
         if (intoDirectory && !IsDirectory(destination) && !CreateDirectories(destination)) {
-            Fail("Cannot create the folder \"" + destination + "\": " +
-                 win32::ErrorText(::GetLastError()));
+            Fail("Cannot create the folder \"" + destination +
+                 "\": " + win32::ErrorText(::GetLastError()));
             return;
         }
         const bool move = m_op.kind == FileOpKind::Move;

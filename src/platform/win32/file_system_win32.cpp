@@ -22,8 +22,8 @@ FileInfo InfoFromHandle(HANDLE file) {
     }
     info.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.isRegular = !info.isDirectory && ::GetFileType(file) == FILE_TYPE_DISK;
-    info.size = static_cast<std::int64_t>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
-                                          data.nFileSizeLow);
+    info.size = static_cast<std::int64_t>(
+        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     long long seconds = 0;
     int nanoseconds = 0;
     FileTimeToEpoch(data.ftLastWriteTime, seconds, nanoseconds);
@@ -39,8 +39,8 @@ FileInfo InfoFromFindData(const WIN32_FIND_DATAW& data) {
     info.isSymlink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                      data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
     info.isRegular = !info.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
-    info.size = static_cast<std::int64_t>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
-                                          data.nFileSizeLow);
+    info.size = static_cast<std::int64_t>(
+        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     long long seconds = 0;
     int nanoseconds = 0;
     FileTimeToEpoch(data.ftLastWriteTime, seconds, nanoseconds);
@@ -181,13 +181,17 @@ bool ListDirectory(const std::string& directory,
 
 // Windows tells who holds a file open by refusing an exclusive open, so
 // nothing is captured ahead.
-OpenWriters OpenWriters::Capture() { return {}; }
+OpenWriters OpenWriters::Capture() {
+    return {};
+}
 
 bool OpenWriters::Contains(std::uint64_t device, std::uint64_t inode) const {
     return m_keys && m_keys->count({device, inode}) > 0;
 }
 
-bool OpenWriters::Empty() const { return !m_keys || m_keys->empty(); }
+bool OpenWriters::Empty() const {
+    return !m_keys || m_keys->empty();
+}
 
 bool IsFileInUse(const std::string& path) {
     win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_READ, 0,
@@ -199,7 +203,9 @@ bool IsFileInUse(const std::string& path) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-bool HasConflictingLock(const std::string& path) { return IsFileInUse(path); }
+bool HasConflictingLock(const std::string& path) {
+    return IsFileInUse(path);
+}
 
 bool CreateDirectories(const std::string& path, unsigned /*mode*/) {
     std::error_code ec;
@@ -230,7 +236,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
     char buffer[65536];
     while (text.size() < maxBytes) {
         DWORD read = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof(buffer), maxBytes - text.size()));
+        const DWORD want =
+            static_cast<DWORD>(std::min<std::size_t>(sizeof(buffer), maxBytes - text.size()));
         if (!::ReadFile(file.Get(), buffer, want, &read, nullptr)) {
             return std::nullopt;
         }

@@ -34,9 +34,8 @@ std::int64_t UtcOffsetAt(std::int64_t epochSeconds) {
     if (!::SystemTimeToFileTime(&localTime, &local)) {
         return 0;
     }
-    const long long localTicks =
-        static_cast<long long>((static_cast<unsigned long long>(local.dwHighDateTime) << 32) |
-                               local.dwLowDateTime);
+    const long long localTicks = static_cast<long long>(
+        (static_cast<unsigned long long>(local.dwHighDateTime) << 32) | local.dwLowDateTime);
     return (localTicks - ticks) / 10000000LL;
 }
 

@@ -19,8 +19,8 @@ const char* const kLineEnding = "\r\n";
 std::string ExecutablePath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(),
-                                             static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) {
             return {};
         }
@@ -73,6 +73,15 @@ std::optional<std::string> GetEnvironment(const std::string& name) {
     return win32::Narrow(value);
 }
 
+void SetEnvironment(const std::string& name, const std::optional<std::string>& value) {
+    const std::wstring wide = win32::Widen(name);
+    if (value) {
+        ::SetEnvironmentVariableW(wide.c_str(), win32::Widen(*value).c_str());
+    } else {
+        ::SetEnvironmentVariableW(wide.c_str(), nullptr);
+    }
+}
+
 std::string HomeDirectory() {
     if (auto home = GetEnvironment("USERPROFILE"); home && !home->empty()) {
         return *home;
@@ -93,9 +102,9 @@ bool IsPrivileged() {
     }
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    const bool elevated = ::GetTokenInformation(token, TokenElevation, &elevation,
-                                                sizeof(elevation), &size) &&
-                          elevation.TokenIsElevated != 0;
+    const bool elevated =
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+        elevation.TokenIsElevated != 0;
     ::CloseHandle(token);
     return elevated;
 }
@@ -115,7 +124,9 @@ std::string UserConfigDirectory() {
     return HomeDirectory() + "\\AppData\\Roaming\\Feldrane\\Quorvel";
 }
 
-std::string DefaultCacheDirectory(bool /*systemService*/) { return ExecutableDirectory() + "cache"; }
+std::string DefaultCacheDirectory(bool /*systemService*/) {
+    return ExecutableDirectory() + "cache";
+}
 
 std::string DefaultConfigurationFile(bool /*systemService*/) {
     return ExecutableDirectory() + "default.mon";

@@ -75,7 +75,8 @@ bool IsBatchFile(std::string_view path) {
         return false;
     }
     std::string ext(path.substr(dot));
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     return ext == ".bat" || ext == ".cmd";
 }
 
@@ -91,7 +92,9 @@ ChildProcess AdoptNativeProcess(int pid, void* process, void* job) {
 
 ChildProcess::ChildProcess(int pid, UniqueFd pidfd) : m_pid(pid), m_pidfd(std::move(pidfd)) {}
 
-ChildProcess::~ChildProcess() { Release(); }
+ChildProcess::~ChildProcess() {
+    Release();
+}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : m_pid(std::exchange(other.m_pid, -1)),
@@ -158,7 +161,9 @@ std::optional<int> ChildProcess::ExitCode() const {
     return m_status;
 }
 
-std::optional<int> ChildProcess::TermSignal() const { return std::nullopt; }
+std::optional<int> ChildProcess::TermSignal() const {
+    return std::nullopt;
+}
 
 void ChildProcess::Terminate() {
     if (m_process == nullptr || m_ended) {
@@ -192,11 +197,10 @@ ChildProcess Spawn(const std::string& program, const std::vector<std::string>& a
     }
     PROCESS_INFORMATION info{};
     // Started suspended, so it is in its job before it can start anything.
-    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE,
-                          CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT |
-                              (options.hidden ? CREATE_NO_WINDOW : 0),
-                          nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
-                          &info)) {
+    if (!::CreateProcessW(
+            application.c_str(), line.data(), nullptr, nullptr, FALSE,
+            CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | (options.hidden ? CREATE_NO_WINDOW : 0),
+            nullptr, directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
         return {};
     }
     HANDLE job = JobFor(info.hProcess);
@@ -253,12 +257,15 @@ ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
 // before a quote (2n backslashes and a quote: n backslashes, the quote
 // groups; 2n+1: n backslashes and a literal quote). Characters flagged in
 // literal are plain text of their word.
-std::vector<std::string> SplitWindowsWords(std::string_view text, const std::vector<bool>* literal) {
+std::vector<std::string> SplitWindowsWords(std::string_view text,
+                                           const std::vector<bool>* literal) {
     std::vector<std::string> words;
     std::string word;
     bool inWord = false;
     bool quoted = false;
-    auto plain = [&](std::size_t i) { return literal != nullptr && i < literal->size() && (*literal)[i]; };
+    auto plain = [&](std::size_t i) {
+        return literal != nullptr && i < literal->size() && (*literal)[i];
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (plain(i)) {
@@ -347,6 +354,8 @@ std::optional<std::string> FindExecutable(std::string_view command, std::string_
     }
 }
 
-std::size_t ChildrenAwaitingReaper() { return 0; }
+std::size_t ChildrenAwaitingReaper() {
+    return 0;
+}
 
 }  // namespace quorvel::platform

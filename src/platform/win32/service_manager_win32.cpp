@@ -9,7 +9,8 @@
 
 // The service control manager in place of systemd: the same commands, and
 // the service body's notifications ("READY=1", "STATUS=...", "STOPPING=1")
-// turned into the status reports of an own-process service. Controls arrive as the process signals the body listens to.
+// turned into the status reports of an own-process service. Controls arrive as the process signals
+// the body listens to.
 
 namespace quorvel::platform {
 
@@ -55,7 +56,8 @@ std::wstring CommandLine(const std::vector<std::string>& command) {
 
 }  // namespace
 
-int RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout, bool quiet) {
+int RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+               bool quiet) {
     if (argv.empty()) {
         return -1;
     }
@@ -77,7 +79,8 @@ int RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds t
     }
     win32::UniqueHandle process(info.hProcess);
     ::CloseHandle(info.hThread);
-    if (::WaitForSingleObject(process.Get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(process.Get(), static_cast<DWORD>(timeout.count())) !=
+        WAIT_OBJECT_0) {
         ::TerminateProcess(process.Get(), 1);
         return -1;
     }
@@ -119,7 +122,8 @@ bool ServiceManager::Remove(const std::string& name, const std::vector<std::stri
     return ::DeleteService(service.Get()) != 0;
 }
 
-bool ServiceManager::Start(const std::string& name, const std::vector<EnvironmentChange>& environment) {
+bool ServiceManager::Start(const std::string& name,
+                           const std::vector<EnvironmentChange>& environment) {
     ScHandle manager = OpenManager(m_host, SC_MANAGER_CONNECT);
     if (!manager) {
         return false;
@@ -166,11 +170,17 @@ std::vector<std::string> ServiceManager::ManagerArguments() const {
     return {};
 }
 
-bool ServiceManager::Systemctl(const std::vector<std::string>&, bool) const { return false; }
+bool ServiceManager::Systemctl(const std::vector<std::string>&, bool) const {
+    return false;
+}
 
-std::string ServiceManager::UnitPath(const std::string& name) const { return name; }
+std::string ServiceManager::UnitPath(const std::string& name) const {
+    return name;
+}
 
-std::string SystemServiceName(std::string_view name) { return std::string(name); }
+std::string SystemServiceName(std::string_view name) {
+    return std::string(name);
+}
 
 // ---- the service body's side ----
 
@@ -180,7 +190,7 @@ namespace {
 struct ServiceState {
     std::mutex mutex;
     std::condition_variable changed;
-    bool entered = false;     // ServiceMain was called
+    bool entered = false;  // ServiceMain was called
     bool dispatchEnded = false;
     SERVICE_STATUS_HANDLE handle = nullptr;
     SERVICE_STATUS status{};
@@ -196,10 +206,9 @@ struct ServiceState {
     void Set(DWORD state) {
         status.dwCurrentState = state;
         status.dwCheckPoint = 0;
-        status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_PAUSED ||
-                                    state == SERVICE_STOPPED
-                                ? 0
-                                : 10000;
+        status.dwWaitHint =
+            state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED ? 0
+                                                                                            : 10000;
         Report();
     }
 };
@@ -290,10 +299,12 @@ std::unique_ptr<ServiceNotifier> ServiceNotifier::FromEnvironment() {
         s.dispatcher.join();
         return nullptr;
     }
+    lock.unlock();  // the notifier takes the lock itself
     return std::unique_ptr<ServiceNotifier>(new ServiceNotifier(std::string()));
 }
 
-ServiceNotifier::ServiceNotifier(const std::string& /*address*/) : m_impl(std::make_unique<Impl>()) {
+ServiceNotifier::ServiceNotifier(const std::string& /*address*/)
+    : m_impl(std::make_unique<Impl>()) {
     std::lock_guard lock(State().mutex);
     m_impl->valid = State().handle != nullptr;
 }
@@ -312,7 +323,9 @@ ServiceNotifier::~ServiceNotifier() {
     }
 }
 
-bool ServiceNotifier::Valid() const { return m_impl->valid; }
+bool ServiceNotifier::Valid() const {
+    return m_impl->valid;
+}
 
 void ServiceNotifier::SetExitStatus(int code) {
     ServiceState& s = State();

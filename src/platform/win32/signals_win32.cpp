@@ -77,7 +77,9 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 namespace win32 {
 
-bool DeliverProcessSignal(ProcessSignal signal) { return Deliver(signal); }
+bool DeliverProcessSignal(ProcessSignal signal) {
+    return Deliver(signal);
+}
 
 }  // namespace win32
 
@@ -105,6 +107,8 @@ SignalListener::~SignalListener() {
     ::SetEvent(m_impl->ended.Get());
 }
 
-bool SignalListener::Running() const { return true; }
+bool SignalListener::Running() const {
+    return true;
+}
 
 }  // namespace quorvel::platform

@@ -46,7 +46,8 @@ std::wstring PathList(const std::vector<std::string>& paths) {
 bool ShellFileOperation(unsigned function, const std::vector<std::string>& from,
                         const std::string& to, unsigned extraFlags, std::string* error) {
     const std::wstring source = PathList(from);
-    const std::wstring destination = PathList(to.empty() ? std::vector<std::string>{} : std::vector<std::string>{to});
+    const std::wstring destination =
+        PathList(to.empty() ? std::vector<std::string>{} : std::vector<std::string>{to});
     SHFILEOPSTRUCTW op{};
     op.wFunc = function;
     op.pFrom = source.c_str();
@@ -58,7 +59,8 @@ bool ShellFileOperation(unsigned function, const std::vector<std::string>& from,
         return true;
     }
     if (error != nullptr) {
-        *error = rc != 0 ? ErrorText(static_cast<DWORD>(rc)) : std::string("The operation was aborted");
+        *error =
+            rc != 0 ? ErrorText(static_cast<DWORD>(rc)) : std::string("The operation was aborted");
     }
     return false;
 }

@@ -30,7 +30,8 @@ using Visit = std::function<void(const std::string&, const std::string&, const R
 void ReadKey(HKEY parent, const std::wstring& subKey, const std::string& path, const Visit& visit,
              int depth) {
     RegKey key;
-    if (depth > 32 || ::RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) {
+    if (depth > 32 ||
+        ::RegOpenKeyExW(parent, subKey.c_str(), 0, KEY_READ, key.Out()) != ERROR_SUCCESS) {
         return;
     }
     DWORD valueCount = 0, maxName = 0, maxData = 0, subCount = 0, maxSub = 0;
@@ -54,7 +55,8 @@ void ReadKey(HKEY parent, const std::wstring& subKey, const std::string& path, c
             std::memcpy(&v, data.data(), sizeof(v));
             visit(path, valueName, static_cast<std::int32_t>(v));
         } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
-            std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), dataLength / sizeof(wchar_t));
+            std::wstring text(reinterpret_cast<const wchar_t*>(data.data()),
+                              dataLength / sizeof(wchar_t));
             while (!text.empty() && text.back() == L'\0') {
                 text.pop_back();
             }
@@ -64,8 +66,8 @@ void ReadKey(HKEY parent, const std::wstring& subKey, const std::string& path, c
     std::vector<wchar_t> sub(maxSub + 2);
     for (DWORD i = 0; i < subCount; ++i) {
         DWORD length = static_cast<DWORD>(sub.size());
-        if (::RegEnumKeyExW(key.Get(), i, sub.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
+        if (::RegEnumKeyExW(key.Get(), i, sub.data(), &length, nullptr, nullptr, nullptr,
+                            nullptr) != ERROR_SUCCESS) {
             continue;
         }
         const std::wstring child(sub.data(), length);
@@ -75,7 +77,9 @@ void ReadKey(HKEY parent, const std::wstring& subKey, const std::string& path, c
 
 }  // namespace
 
-bool HasUserRegistry() { return true; }
+bool HasUserRegistry() {
+    return true;
+}
 
 bool ReadUserRegistry(std::string_view root, const Visit& visit) {
     std::string path(root);
@@ -84,7 +88,8 @@ bool ReadUserRegistry(std::string_view root, const Visit& visit) {
     }
     RegKey probe;
     const std::wstring wide = win32::Widen(path);
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, KEY_READ, probe.Out()) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, KEY_READ, probe.Out()) !=
+        ERROR_SUCCESS) {
         return false;
     }
     ReadKey(HKEY_CURRENT_USER, wide, path, visit, 0);

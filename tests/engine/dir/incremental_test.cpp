@@ -5,9 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <utime.h>
-
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -67,6 +65,9 @@ std::vector<std::string> Files(const fs::path& root) {
 }
 
 TEST_F(IncrementalTest, ReadingWhatChangedMatchesReadingEverythingThroughARandomRun) {
+    if (test::UnderWine()) {
+        GTEST_SKIP() << "Wine reports no changes below the watched directory";
+    }
     const fs::path tree = m_dir.Path() / "tree";
     const fs::path outside = m_dir.Path() / "outside";
     fs::create_directories(tree / "a" / "b");
@@ -134,7 +135,8 @@ TEST_F(IncrementalTest, ReadingWhatChangedMatchesReadingEverythingThroughARandom
             // A directory moves within the tree (not into itself).
             const std::string d = pick(std::vector<std::string>(dirs.begin() + 1, dirs.end()));
             std::string target = pick(dirs);
-            if (target == d || target.rfind(d + "/", 0) == 0) {
+            if (target == d ||
+                target.rfind(d + static_cast<char>(fs::path::preferred_separator), 0) == 0) {
                 target.clear();
             }
             const fs::path to = in(target, fresh("mv"));
@@ -159,9 +161,12 @@ TEST_F(IncrementalTest, ReadingWhatChangedMatchesReadingEverythingThroughARandom
         } else if (kind == 10) {
             const std::string f = pick(files);
             what = "touch " + f;
-            struct utimbuf times {};
-            times.actime = times.modtime = 946684800 + static_cast<time_t>(rng() % 100000);
-            ::utime((tree / f).c_str(), &times);
+            std::error_code ignored;
+            fs::last_write_time(tree / f,
+                                fs::file_time_type::clock::now() -
+                                    std::chrono::hours(24 * 365 * 20) +
+                                    std::chrono::seconds(rng() % 100000),
+                                ignored);
         } else if (kind == 11) {
             // A directory moved over an empty one of another name.
             const fs::path empty = in(pick(dirs), fresh("empty"));
