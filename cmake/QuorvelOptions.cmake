@@ -9,6 +9,11 @@ target_compile_options(quorvel_options INTERFACE -Wall -Wextra -Wpedantic -Wnon-
 if(QUORVEL_WERROR)
   target_compile_options(quorvel_options INTERFACE -Werror)
 endif()
+if(MINGW AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  # GCC 12 warns wrongly about overlapping copies inside std::string when it
+  # inlines deeply (GCC bug 105329).
+  target_compile_options(quorvel_options INTERFACE -Wno-restrict)
+endif()
 if(QUORVEL_SANITIZE)
   target_compile_options(quorvel_options INTERFACE -fsanitize=${QUORVEL_SANITIZE} -fno-omit-frame-pointer
                          -fno-sanitize-recover=all)

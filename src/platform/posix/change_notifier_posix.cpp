@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/change_collector.h"
 #include "platform/change_notifier.h"
 #include "platform/directory_scanner.h"
 #include "platform/paths.h"
@@ -54,7 +55,7 @@ std::string Join(const std::string& directory, std::string_view name) {
 
 }  // namespace
 
-struct ChangeNotifier::Impl {
+struct ChangeNotifier::Impl : ChangeCollector {
     // One watched directory. Its place in the tree is its parent's watch and
     // its name there, so a directory that moves takes its subtree along.
     struct Watch {
@@ -80,9 +81,6 @@ struct ChangeNotifier::Impl {
     std::unordered_map<int, Watch> watches;
     std::uint64_t generation = 0;
     std::unordered_map<std::uint32_t, int> moving;  // cookie -> watch detached by IN_MOVED_FROM
-    std::unordered_map<std::string, std::unordered_set<std::string>> dirtyDirectories;
-    std::unordered_set<std::string> newSubtrees;
-    bool incomplete = false;
 
     // Path of a watched directory relative to the root ("" for the root);
     // nothing when its chain no longer reaches the root.
@@ -503,20 +501,8 @@ void ChangeNotifier::Stop() {
 }
 
 ChangeSet ChangeNotifier::TakeChanges() {
-    Impl& d = *m_impl;
-    std::lock_guard lock(d.mutex);
-    ChangeSet set;
-    for (auto& [directory, names] : d.dirtyDirectories) {
-        set.directories.push_back(directory);
-        set.names.emplace(directory, std::move(names));
-    }
-    set.newSubtrees.assign(d.newSubtrees.begin(), d.newSubtrees.end());
-    set.incomplete = d.incomplete;
-    set.rootGone = d.rootGone;
-    d.dirtyDirectories.clear();
-    d.newSubtrees.clear();
-    d.incomplete = false;
-    return set;
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->TakeCollected(m_impl->rootGone);
 }
 
 void ChangeNotifier::BeginWalk() {

@@ -19,16 +19,4 @@ std::int64_t UtcOffsetAt(std::int64_t epochSeconds) {
     return local.tm_gmtoff;
 }
 
-std::int64_t LocalToEpoch(int year, int month, int day, int hour, int minute, int second) {
-    tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(mktime(&local));
-}
-
 }  // namespace quorvel::platform

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/change_collector.h"
 #include "platform/change_notifier.h"
 #include "platform/directory_scanner.h"
 #include "platform/win32/win32_util.h"
@@ -32,7 +33,7 @@ std::string Relative(std::wstring_view name) {
 
 }  // namespace
 
-struct ChangeNotifier::Impl {
+struct ChangeNotifier::Impl : ChangeCollector {
     win32::UniqueHandle directory;
     win32::UniqueHandle stopEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     win32::UniqueHandle ioEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -47,9 +48,6 @@ struct ChangeNotifier::Impl {
     mutable std::mutex mutex;
     bool started = false;
     bool rootGone = false;
-    bool incomplete = false;
-    std::unordered_map<std::string, std::unordered_set<std::string>> dirtyDirectories;
-    std::unordered_set<std::string> newSubtrees;
 
     ~Impl() { Cancel(); }
 
@@ -240,20 +238,8 @@ void ChangeNotifier::Stop() {
 }
 
 ChangeSet ChangeNotifier::TakeChanges() {
-    Impl& d = *m_impl;
-    std::lock_guard lock(d.mutex);
-    ChangeSet set;
-    for (auto& [directory, names] : d.dirtyDirectories) {
-        set.directories.push_back(directory);
-        set.names.emplace(directory, std::move(names));
-    }
-    set.newSubtrees.assign(d.newSubtrees.begin(), d.newSubtrees.end());
-    set.incomplete = d.incomplete;
-    set.rootGone = d.rootGone;
-    d.dirtyDirectories.clear();
-    d.newSubtrees.clear();
-    d.incomplete = false;
-    return set;
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->TakeCollected(m_impl->rootGone);
 }
 
 void ChangeNotifier::BeginWalk() {}

@@ -208,10 +208,30 @@ bool HasConflictingLock(const std::string& path) {
 }
 
 bool CreateDirectories(const std::string& path, unsigned /*mode*/) {
-    std::error_code ec;
-    const std::filesystem::path p(win32::SystemPath(path));
-    std::filesystem::create_directories(p, ec);
-    return std::filesystem::is_directory(p, ec);
+    // One component at a time, each through the long-path form, so that any
+    // depth works.
+    auto isDirectory = [](const std::string& p) {
+        const DWORD a = ::GetFileAttributesW(win32::SystemPath(p).c_str());
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    };
+    if (path.empty()) {
+        return false;
+    }
+    std::size_t pos = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+        pos = 3;  // "C:\"
+    } else if (path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0) {
+        pos = path.find_first_of("\\/", 2);  // past the server
+        pos = pos == std::string::npos ? path.size() : path.find_first_of("\\/", pos + 1);
+    }
+    while (pos != std::string::npos && pos < path.size()) {
+        pos = path.find_first_of("\\/", pos + 1);
+        const std::string prefix = path.substr(0, pos);
+        if (!isDirectory(prefix)) {
+            ::CreateDirectoryW(win32::SystemPath(prefix).c_str(), nullptr);
+        }
+    }
+    return isDirectory(path);
 }
 
 bool RemoveFile(const std::string& path) {

@@ -140,6 +140,19 @@ TEST_F(Win32Test, AtomicWritesReplaceTheFileAndLeaveNoTemporaryFile) {
     ASSERT_TRUE(WriteFileAtomically(path, "two"));
     EXPECT_EQ(ReadWholeFile(path), "two");
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()), 1);
+
+    // Beyond the classic 260 characters, in any script.
+    std::string deep = m_dir.Path().string();
+    while (deep.size() < 300) {
+        deep += "\\\xC3\xA4\xE6\x97\xA5 directory";
+    }
+    ASSERT_TRUE(CreateDirectories(deep));
+    ASSERT_TRUE(WriteFileAtomically(deep + "\\long.txt", "deep"));
+    EXPECT_EQ(ReadWholeFile(deep + "\\long.txt"), "deep");
+    EXPECT_EQ(Stat(deep + "\\long.txt")->size, 4);
+    bool listed = false;
+    ListDirectory(deep, [&](const DirectoryEntry& e) { return !(listed = e.name == "long.txt"); });
+    EXPECT_TRUE(listed);
 }
 
 TEST_F(Win32Test, ProgramsStartWithTheirExitCodeAndTerminationEndsTheirChildren) {
