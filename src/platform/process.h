@@ -104,7 +104,8 @@ ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
                           std::string_view directory, ShowMode show,
                           const std::vector<bool>* literal = nullptr);
 
-/// Splits text into words as a POSIX shell does, and does nothing else: words
+/// Splits text into words as a POSIX shell does (on Windows: as a Windows
+/// program's start-up code splits its command line), and does nothing else: words
 /// are separated by blanks (space, tab, line feed); text between single
 /// quotes is literal; between double quotes a backslash escapes only "$",
 /// "`", '"', "\" and a line feed; elsewhere a backslash makes the next

@@ -369,9 +369,4 @@ bool AtomicFile::Commit() {
     return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
-    AtomicFile file;
-    return file.Open(path, mode) && file.Write(data) && file.Commit();
-}
-
 }  // namespace quorvel::platform

@@ -22,12 +22,8 @@ FileInfo InfoFromHandle(HANDLE file) {
     }
     info.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.isRegular = !info.isDirectory && ::GetFileType(file) == FILE_TYPE_DISK;
-    info.size = static_cast<std::int64_t>(
-        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    long long seconds = 0;
-    int nanoseconds = 0;
-    FileTimeToEpoch(data.ftLastWriteTime, seconds, nanoseconds);
-    info.modified = {seconds, nanoseconds};
+    info.size = SizeFromParts(data.nFileSizeHigh, data.nFileSizeLow);
+    info.modified = FileTimeToEpoch(data.ftLastWriteTime);
     info.device = data.dwVolumeSerialNumber;
     info.inode = (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
     return info;
@@ -39,12 +35,8 @@ FileInfo InfoFromFindData(const WIN32_FIND_DATAW& data) {
     info.isSymlink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                      data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
     info.isRegular = !info.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
-    info.size = static_cast<std::int64_t>(
-        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    long long seconds = 0;
-    int nanoseconds = 0;
-    FileTimeToEpoch(data.ftLastWriteTime, seconds, nanoseconds);
-    info.modified = {seconds, nanoseconds};
+    info.size = SizeFromParts(data.nFileSizeHigh, data.nFileSizeLow);
+    info.modified = FileTimeToEpoch(data.ftLastWriteTime);
     return info;
 }
 
@@ -132,11 +124,7 @@ bool OutputFile::Write(std::string_view data) {
 
 std::optional<FileInfo> Stat(const std::string& path) {
     if (win32::UniqueHandle file = win32::OpenForQuery(path)) {
-        FileInfo info = win32::InfoFromHandle(file.Get());
-        const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(path).c_str());
-        info.isSymlink = false;
-        (void)attributes;
-        return info;
+        return win32::InfoFromHandle(file.Get());  // the link's target
     }
     // A dangling link, or a file that refuses even a query: what its
     // directory says about it.
@@ -346,11 +334,6 @@ bool AtomicFile::Commit() {
     }
     m_impl->committed = true;
     return true;
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
-    AtomicFile file;
-    return file.Open(path, mode) && file.Write(data) && file.Commit();
 }
 
 }  // namespace quorvel::platform

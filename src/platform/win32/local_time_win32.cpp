@@ -8,10 +8,7 @@ namespace quorvel::platform {
 EpochTime Now() {
     FILETIME now{};
     ::GetSystemTimePreciseAsFileTime(&now);
-    long long seconds = 0;
-    int nanoseconds = 0;
-    win32::FileTimeToEpoch(now, seconds, nanoseconds);
-    return {seconds, nanoseconds};
+    return win32::FileTimeToEpoch(now);
 }
 
 std::int64_t UtcOffsetAt(std::int64_t epochSeconds) {

@@ -209,7 +209,9 @@ ChildProcess Spawn(const std::string& program, const std::vector<std::string>& a
     return AdoptNativeProcess(static_cast<int>(info.dwProcessId), info.hProcess, job);
 }
 
+namespace {
 std::vector<std::string> SplitWindowsWords(std::string_view text, const std::vector<bool>* literal);
+}  // namespace
 
 ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
                           std::string_view directory, ShowMode show,
@@ -251,6 +253,8 @@ ChildProcess ShellExecute(std::string_view command, std::string_view parameters,
     HANDLE job = JobFor(info.hProcess);
     return AdoptNativeProcess(static_cast<int>(::GetProcessId(info.hProcess)), info.hProcess, job);
 }
+
+namespace {
 
 // Words as a Windows program's start-up code splits its command line:
 // blanks separate, double quotes group, and backslashes are plain except
@@ -319,6 +323,8 @@ std::vector<std::string> SplitWindowsWords(std::string_view text,
     }
     return words;
 }
+
+}  // namespace
 
 std::vector<std::string> SplitShellWords(std::string_view text, const std::vector<bool>* literal) {
     return SplitWindowsWords(text, literal);

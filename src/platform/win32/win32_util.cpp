@@ -65,21 +65,17 @@ std::string ErrorText(DWORD error) {
     return text;
 }
 
-void FileTimeToEpoch(const FILETIME& time, long long& seconds, int& nanoseconds) {
+EpochTime FileTimeToEpoch(const FILETIME& time) {
     // 100 ns ticks between 1601-01-01 and 1970-01-01.
     constexpr long long kEpochTicks = 116444736000000000LL;
-    const long long ticks =
-        static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
-                               time.dwLowDateTime) -
-        kEpochTicks;
-    long long s = ticks / 10000000LL;
+    const long long ticks = SizeFromParts(time.dwHighDateTime, time.dwLowDateTime) - kEpochTicks;
+    long long seconds = ticks / 10000000LL;
     long long rest = ticks % 10000000LL;
     if (rest < 0) {
         rest += 10000000LL;
-        --s;
+        --seconds;
     }
-    seconds = s;
-    nanoseconds = static_cast<int>(rest * 100);
+    return {seconds, static_cast<std::int32_t>(rest * 100)};
 }
 
 }  // namespace quorvel::platform::win32

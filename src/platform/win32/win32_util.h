@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/local_time.h"
+
 namespace quorvel::platform::win32 {
 
 /// UTF-8 to UTF-16; bytes that are not UTF-8 become U+FFFD.
@@ -87,6 +89,11 @@ private:
 };
 
 /// FILETIME (100 ns since 1601, UTC) as seconds and nanoseconds since 1970.
-void FileTimeToEpoch(const FILETIME& time, long long& seconds, int& nanoseconds);
+EpochTime FileTimeToEpoch(const FILETIME& time);
+
+/// A size the system gives as two 32-bit halves.
+inline std::int64_t SizeFromParts(DWORD high, DWORD low) {
+    return static_cast<std::int64_t>((static_cast<unsigned long long>(high) << 32) | low);
+}
 
 }  // namespace quorvel::platform::win32
