@@ -121,9 +121,11 @@ int main(int argc, char** argv) {
     try {
         return Main(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quorvinsvc: %s\n", e.what());
+        quorvel::platform::WriteWhole(quorvel::platform::kStandardErrorFd,
+                                      std::string("quorvinsvc: ") + e.what() + "\n");
     } catch (...) {
-        std::fprintf(stderr, "quorvinsvc: unexpected error\n");
+        quorvel::platform::WriteWhole(quorvel::platform::kStandardErrorFd,
+                                      "quorvinsvc: unexpected error\n");
     }
     return 1;
 }

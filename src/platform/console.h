@@ -9,6 +9,9 @@ namespace quorvel::platform {
 /// The descriptor of standard output.
 int StandardOutputFd();
 
+/// The descriptor of standard error, the same number on every system.
+inline constexpr int kStandardErrorFd = 2;
+
 /// Writes all of text to the descriptor, going on after interrupted or
 /// partial writes; false when the descriptor refused it.
 bool WriteWhole(int fd, std::string_view text);

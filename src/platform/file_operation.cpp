@@ -1,6 +1,6 @@
-#include <cstdio>
 #include <mutex>
 
+#include "platform/console.h"
 #include "platform/file_operation.h"
 
 namespace quorvel::platform {
@@ -22,9 +22,9 @@ void ConsoleFileOpUi::Progress(const FileOperation&, const std::string&) {}
 void ConsoleFileOpUi::Error(const FileOperation&, const std::string& message) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    std::string line = message + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    // Through the console's own output where there is one, so that names in
+    // any script print as they are.
+    WriteWhole(kStandardErrorFd, message + "\n");
 }
 
 std::shared_ptr<FileOpUi> CurrentFileOpUi() {
