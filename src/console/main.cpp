@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
