@@ -39,6 +39,16 @@ Action::Action(ActionKind kind, std::string caption) : m_caption(std::move(capti
     m_kind->SetValue(static_cast<int>(kind));
 }
 
+void Action::LogError(RunControl& control, std::string message,
+                      std::vector<std::string> files) const {
+    LogRecord record;
+    record.level = LogLevel::Error;
+    record.action = Describe();
+    record.message = std::move(message);
+    record.files = std::move(files);
+    control.Log(std::move(record));
+}
+
 std::string ActionKindCaption(ActionKind kind) {
     const int number = static_cast<int>(kind);
     if (number < 0 || number > 5) {

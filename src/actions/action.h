@@ -36,6 +36,11 @@ public:
     const std::string& KindCaption() const { return m_caption; }
 
 protected:
+    /// Reports a failure of this action (with its description) to the
+    /// activity log through the item that runs it.
+    void LogError(RunControl& control, std::string message,
+                  std::vector<std::string> files = {}) const;
+
     /// Adds the common parameters "Action", "Enabled", "DelayBefore" and
     /// "ActComment" (in that writing order); kinds append their own after.
     Action(ActionKind kind, std::string caption);

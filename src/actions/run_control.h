@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "core/activity_log.h"
+
 namespace quorvel {
 
 /// What a running action chain may ask of the item that runs it.
@@ -17,6 +19,9 @@ public:
     /// stopped), before its next action; answers false when the item was
     /// told to stop meanwhile.
     virtual bool HoldWhilePaused() { return !StopRequested(); }
+    /// Puts a record of the chain into the activity log; an item adds which
+    /// item it is.
+    virtual void Log(LogRecord record) { ActivityLog::Report(std::move(record)); }
 };
 
 /// A RunControl that is never stopped and sleeps for real (for "Do Action

@@ -11,6 +11,7 @@
 
 #include "actions/date_format.h"
 #include "console/command_line.h"
+#include "console/console_log.h"
 #include "console/console_message_box.h"
 #include "console/runner.h"
 #include "console/service_commands.h"
@@ -94,8 +95,10 @@ int Main(const std::vector<std::string>& arguments) {
     lang->TranslateStrings(Strings(), "Strings");
 
     // Messages of popup actions appear on the console (the service body's
-    // standard output goes to the journal).
+    // standard output goes to the journal), and so does the activity log.
     platform::SetMessageBox(std::make_shared<ConsoleMessageBox>());
+    platform::SetFileOpUi(std::make_shared<LoggedFileOpUi>());
+    ActivityLog::Attachment log(std::make_shared<ConsoleLog>(platform::kStandardErrorFd));
     int exitCode = RunCommand(command);
 
     // Stopped items leave their bodies at their next test; wait for that

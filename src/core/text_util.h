@@ -23,4 +23,17 @@ inline bool IsOneOf(char c, std::string_view chars) {
 /// gives 0. Values beyond the 64-bit range saturate.
 long long ReadCInteger(std::string_view text);
 
+/// The text with every control character written as an escape, so that data
+/// (a file's name) shown on a terminal or in a journal is inert: C0 controls
+/// other than tab, DEL and C1 controls become "\xNN" ("\u009b" for a C1
+/// control encoded in UTF-8), and so does every byte that is not part of a
+/// valid UTF-8 sequence. With keepLineFeeds, line feeds stay (a carriage
+/// return before one goes), for messages of several lines.
+std::string EscapeControls(std::string_view text, bool keepLineFeeds = false);
+
+/// True when text holds a carriage return or a line feed.
+inline bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 }  // namespace quorvel

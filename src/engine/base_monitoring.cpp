@@ -127,6 +127,19 @@ void BaseMonitoring::SetActions(std::shared_ptr<const ActionList> actions) {
     m_actions = std::move(actions);
 }
 
+void BaseMonitoring::Log(LogRecord record) {
+    record.item = Id() + 1;
+    record.itemName = FileName();
+    ActivityLog::Report(std::move(record));
+}
+
+void BaseMonitoring::LogError(std::string message) {
+    LogRecord record;
+    record.level = LogLevel::Error;
+    record.message = std::move(message);
+    Log(std::move(record));
+}
+
 void BaseMonitoring::RunActionsNow() {
     // The worker owns its file records and empties them after every check,
     // so a run from outside works on none. Such a run is asked for by the
@@ -139,6 +152,7 @@ void BaseMonitoring::RunActionsNow() {
             return m_item.SleepFor(duration);
         }
         bool HoldWhilePaused() override { return !StopRequested(); }
+        void Log(LogRecord record) override { m_item.Log(std::move(record)); }
 
     private:
         BaseMonitoring& m_item;

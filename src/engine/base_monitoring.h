@@ -74,6 +74,10 @@ public:
     bool StopRequested() const override { return m_terminated.load(std::memory_order_acquire); }
     bool SleepFor(std::chrono::milliseconds duration) override;
     bool HoldWhilePaused() override;
+    /// Records an event of this item in the activity log.
+    void Log(LogRecord record) override;
+    /// A failure of this item itself (not of an action).
+    void LogError(std::string message);
 
     // State.
     /// Paused while the user (or the configuration, or ToPaused) paused the
