@@ -44,7 +44,7 @@ std::string FileOpAction::Describe() const {
            (op == Delete ? std::string() : m_destination->Value());
 }
 
-bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
+bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl& control) {
     try {
         const int total = static_cast<int>(files.size());
         const int op = OpIndex();
@@ -61,7 +61,8 @@ bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl&
             }
             platform::FileOperation operation;
             operation.kind = kPlatformKinds[op];
-            operation.sources = SplitPathList(source.text, &source.fromMacro);
+            operation.sources =
+                SplitPathList(source.text, &source.fromMacro, &operation.sourceFromMacro);
             if (op != Delete) {
                 operation.destinations = SplitPathList(destination.text, &destination.fromMacro);
             }
@@ -74,7 +75,12 @@ bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl&
                 continue;
             }
             std::shared_ptr<platform::FileOpUi> ui = platform::CurrentFileOpUi();
-            platform::RunFileOperation(operation, *ui);  // failures were shown or not; never ours
+            // Shown to the user or not as the settings say; logged always.
+            std::vector<std::string> errors;
+            platform::RunFileOperation(operation, *ui, &errors);
+            for (std::string& error : errors) {
+                LogError(control, std::move(error));
+            }
         } while (consumed < total);
     } catch (...) {
         // A failed operation never stops the chain.
@@ -83,7 +89,8 @@ bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl&
 }
 
 std::vector<std::string> SplitPathList(const std::string& text,
-                                       const std::vector<bool>* fromMacro) {
+                                       const std::vector<bool>* fromMacro,
+                                       std::vector<std::vector<bool>>* pieceMarks) {
     auto separator = [&](std::size_t at) {
         return text[at] == ';' &&
                (fromMacro == nullptr || at >= fromMacro->size() || !(*fromMacro)[at]);
@@ -99,6 +106,14 @@ std::vector<std::string> SplitPathList(const std::string& text,
             break;  // an empty entry ends the list, as a double terminator would
         }
         paths.push_back(text.substr(start, end - start));
+        if (pieceMarks != nullptr) {
+            std::vector<bool> marks(end - start, false);
+            for (std::size_t i = start; fromMacro != nullptr && i < end && i < fromMacro->size();
+                 ++i) {
+                marks[i - start] = (*fromMacro)[i];
+            }
+            pieceMarks->push_back(std::move(marks));
+        }
         start = end + 1;
     }
     return paths;

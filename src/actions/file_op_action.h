@@ -44,8 +44,10 @@ private:
 /// Splits an expanded path list at ";". Two adjacent ";" (an empty entry)
 /// end the list there; the entries after them are not used. fromMacro, when
 /// given, marks the bytes a macro produced: a ";" among them belongs to a
-/// name and never splits.
+/// name and never splits. pieceMarks, when given, receives those marks for
+/// each entry.
 std::vector<std::string> SplitPathList(const std::string& text,
-                                       const std::vector<bool>* fromMacro = nullptr);
+                                       const std::vector<bool>* fromMacro = nullptr,
+                                       std::vector<std::vector<bool>>* pieceMarks = nullptr);
 
 }  // namespace quorvel

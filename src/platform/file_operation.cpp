@@ -27,6 +27,18 @@ void ConsoleFileOpUi::Error(const FileOperation&, const std::string& message) {
     WriteWhole(kStandardErrorFd, message + "\n");
 }
 
+std::vector<bool> TemplateWildcards(const FileOperation& operation, std::size_t index) {
+    const std::string& source = operation.sources.at(index);
+    const std::vector<bool>* fromMacro =
+        index < operation.sourceFromMacro.size() ? &operation.sourceFromMacro[index] : nullptr;
+    std::vector<bool> wildcards(source.size(), false);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const bool macro = fromMacro != nullptr && i < fromMacro->size() && (*fromMacro)[i];
+        wildcards[i] = !macro && (source[i] == '*' || source[i] == '?' || source[i] == '[');
+    }
+    return wildcards;
+}
+
 std::shared_ptr<FileOpUi> CurrentFileOpUi() {
     std::lock_guard lock(g_uiMutex);
     if (!g_ui) {

@@ -13,7 +13,10 @@ enum class FileOpKind { Copy, Move, Rename, Delete };
 ///
 /// A source that exists as written is that entry. Any other source may end
 /// in a wildcard component ("*", "?", "[...]"), which stands for the
-/// matching entries of that directory, hidden ones included.
+/// matching entries of that directory, hidden ones included. Only the
+/// template's own wildcard characters are wildcards: a character that a
+/// macro produced (sourceFromMacro) is literal whatever it is, so a source
+/// made of a file's name alone names that file or nothing.
 /// Directories are copied, moved and deleted with everything in them.
 /// Copy and move put every source into the destination when it is an
 /// existing directory, when it ends with a separator, or when there is more
@@ -25,6 +28,9 @@ struct FileOperation {
     FileOpKind kind = FileOpKind::Copy;
     std::vector<std::string> sources;
     std::vector<std::string> destinations;  ///< copy and move use the first only
+    /// Per source, per byte: true where a macro produced the character. A
+    /// missing entry, or bytes beyond its end, are the template's own text.
+    std::vector<std::vector<bool>> sourceFromMacro;
     bool filesOnly = false;                 ///< wildcards match files only, never directories
     bool allowUndo = false;                 ///< deleted entries go to the trash, never lost
     bool confirmOverwrite = false;          ///< ask before replacing an existing destination
@@ -67,7 +73,15 @@ public:
 /// source only after all of it arrived, a move onto itself does nothing, and
 /// the root directory or the home directory itself is never deleted. A
 /// delete with allowUndo that cannot reach any trash deletes nothing.
-bool RunFileOperation(const FileOperation& operation, FileOpUi& ui);
+/// errors, when given, receives every failure as a sentence, whether the
+/// operation reports errors to the user or not.
+bool RunFileOperation(const FileOperation& operation, FileOpUi& ui,
+                      std::vector<std::string>* errors = nullptr);
+
+/// Per byte of the source at index: true where it is a wildcard character
+/// ("*", "?", "[") of the template, false for every other byte and for every
+/// byte a macro produced.
+std::vector<bool> TemplateWildcards(const FileOperation& operation, std::size_t index);
 
 /// The user interface that file operations use; the console one unless a
 /// program set another.

@@ -117,7 +117,12 @@ TEST_F(FileOperationTest, ASourceThatExistsAsWrittenIsThatFileEvenWithWildcardCh
     ASSERT_TRUE(Run(Op(FileOpKind::Delete, {m_dir / "p/data[12].txt"})));
     EXPECT_FALSE(fs::exists(m_dir / "p/data[12].txt"));
     EXPECT_TRUE(fs::exists(m_dir / "p/data1.txt"));
-    // Without a file of that name the source is a pattern.
+    // Without a file of that name the source is a pattern, unless a macro
+    // wrote the wildcard: then it names that one file, which is missing.
+    FileOperation fromName = Op(FileOpKind::Delete, {m_dir / "p/photo[12].jpg"});
+    fromName.sourceFromMacro = {std::vector<bool>(fromName.sources[0].size(), true)};
+    EXPECT_FALSE(Run(fromName));
+    EXPECT_TRUE(fs::exists(m_dir / "p/photo1.jpg"));
     ASSERT_TRUE(Run(Op(FileOpKind::Delete, {m_dir / "p/photo[12].jpg"})));
     EXPECT_FALSE(fs::exists(m_dir / "p/photo1.jpg"));
     EXPECT_FALSE(fs::exists(m_dir / "p/photo2.jpg"));
@@ -131,6 +136,26 @@ TEST_F(FileOperationTest, CopiesFolderTreesWithLinksAsLinks) {
     EXPECT_EQ(ReadFile(m_dir / "copy/a/b/deep.txt"), "deep");
     EXPECT_TRUE(fs::is_symlink(m_dir.Path() / "copy/link"));
     EXPECT_EQ(fs::read_symlink(m_dir.Path() / "copy/link"), "top.txt");
+}
+
+// Root copying from an upload folder: another user's link is copied as the
+// link it is, never as a copy of a file that user could not read; a link of
+// our own is followed as cp follows it.
+TEST_F(FileOperationTest, ACopyFollowsOnlyLinksOfThisUserOrRoot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a link to another user needs root";
+    }
+    const std::string secret = m_dir.Write("secret", "root only");
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(m_dir.Path() / "upload");
+    fs::create_symlink(secret, m_dir.Path() / "upload/theirs");
+    ASSERT_EQ(::lchown((m_dir / "upload/theirs").c_str(), 65534, 65534), 0);
+    fs::create_symlink(secret, m_dir.Path() / "upload/ours");
+    ASSERT_TRUE(Run(Op(FileOpKind::Copy, {m_dir / "upload/theirs", m_dir / "upload/ours"},
+                       {m_dir / "public"})));
+    EXPECT_TRUE(fs::is_symlink(m_dir.Path() / "public/theirs"));
+    EXPECT_FALSE(fs::is_symlink(m_dir.Path() / "public/ours"));
+    EXPECT_EQ(ReadFile(m_dir / "public/ours"), "root only");
 }
 
 TEST_F(FileOperationTest, CopyingAFolderIntoItselfIsRefused) {

@@ -31,10 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool HasWildcard(const std::string& name) {
-    return name.find_first_of("*?[") != std::string::npos;
-}
-
 std::optional<struct stat> FollowStat(const fs::path& p) {
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0) {
@@ -68,7 +64,8 @@ std::string TempNameFor(const fs::path& target) {
 
 class Runner {
 public:
-    Runner(const FileOperation& op, FileOpUi& ui) : m_op(op), m_ui(ui) {}
+    Runner(const FileOperation& op, FileOpUi& ui, std::vector<std::string>* errors)
+        : m_op(op), m_ui(ui), m_errors(errors) {}
 
     bool Run() {
         switch (m_op.kind) {
@@ -89,6 +86,9 @@ public:
 private:
     void Fail(const std::string& message) {
         m_ok = false;
+        if (m_errors != nullptr) {
+            m_errors->push_back(message);
+        }
         if (m_op.reportErrors) {
             m_ui.Error(m_op, message);
         }
@@ -112,13 +112,44 @@ private:
         return false;
     }
 
+    // The last component of source number index as an fnmatch pattern: the
+    // template's own wildcards stay wildcards, every other character
+    // (above all each one a macro produced) matches only itself. Answers
+    // whether the pattern holds a wildcard.
+    bool LeafPattern(std::size_t index, std::string& pattern) const {
+        const std::string& source = m_op.sources[index];
+        const std::vector<bool> wildcards = TemplateWildcards(m_op, index);
+        std::size_t end = source.size();
+        while (end > 1 && source[end - 1] == '/') {
+            --end;
+        }
+        const std::size_t slash = end == 0 ? std::string::npos : source.rfind('/', end - 1);
+        const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+        pattern.clear();
+        bool any = false;
+        for (std::size_t i = begin; i < end; ++i) {
+            const char c = source[i];
+            if (wildcards[i]) {
+                any = true;
+            } else if (c == '*' || c == '?' || c == '[' || c == '\\') {
+                pattern += '\\';
+            }
+            pattern += c;
+        }
+        const std::string_view leaf(source.data() + begin, end - begin);
+        return any && leaf != "." && leaf != "..";
+    }
+
     // The entries a source stands for. A source that exists as written is
-    // that entry, whatever its name holds; otherwise a wildcard in the last
-    // component expands to the matching entries (sorted by name).
-    std::vector<fs::path> Expand(const std::string& source, bool& wildcard) {
+    // that entry, whatever its name holds; otherwise a wildcard of the
+    // template in the last component expands to the matching entries
+    // (sorted by name). A source without one names a single entry, which
+    // must exist.
+    std::vector<fs::path> Expand(std::size_t index, bool& wildcard) {
+        const std::string& source = m_op.sources[index];
         fs::path p = Absolute(source);
-        std::string name = p.filename().string();
-        wildcard = HasWildcard(name) && !LinkStat(p);
+        std::string name;
+        wildcard = LeafPattern(index, name) && !LinkStat(p);
         if (!wildcard) {
             if (!LinkStat(p)) {
                 Fail("Cannot find \"" + p.string() + "\": " + ErrnoText(ENOENT));
@@ -163,12 +194,12 @@ private:
         fs::path dest = Absolute(destText);
         std::vector<fs::path> items;
         bool anyWildcard = false;
-        for (const std::string& source : m_op.sources) {
-            if (source.empty()) {
+        for (std::size_t i = 0; i < m_op.sources.size(); ++i) {
+            if (m_op.sources[i].empty()) {
                 continue;
             }
             bool wildcard = false;
-            auto expanded = Expand(source, wildcard);
+            auto expanded = Expand(i, wildcard);
             anyWildcard = anyWildcard || wildcard;
             items.insert(items.end(), expanded.begin(), expanded.end());
         }
@@ -215,7 +246,8 @@ private:
                 continue;
             }
             fs::path from = Absolute(source);
-            if (HasWildcard(from.filename().string())) {
+            std::string pattern;
+            if (LeafPattern(i, pattern) && !LinkStat(from)) {
                 Fail("Cannot rename \"" + from.string() + "\": wildcards name several files");
                 continue;
             }
@@ -256,12 +288,12 @@ private:
     }
 
     void Delete() {
-        for (const std::string& source : m_op.sources) {
-            if (source.empty()) {
+        for (std::size_t i = 0; i < m_op.sources.size(); ++i) {
+            if (m_op.sources[i].empty()) {
                 continue;
             }
             bool wildcard = false;
-            for (const fs::path& item : Expand(source, wildcard)) {
+            for (const fs::path& item : Expand(i, wildcard)) {
                 if (Protected(item)) {
                     continue;
                 }
@@ -282,8 +314,15 @@ private:
         }
     }
 
-    // Copies a named source: a symlink given by name is followed.
+    // Copies a named source. A symlink given by name is followed as cp does
+    // when it belongs to this user or root; another user's link is copied
+    // as the link it is, so nobody can make us copy, with our rights, a
+    // file they could not read themselves.
     bool CopyTop(const fs::path& from, const fs::path& to) {
+        const auto own = LinkStat(from);
+        if (own && S_ISLNK(own->st_mode) && own->st_uid != ::geteuid() && own->st_uid != 0) {
+            return CopyEntry(from, *own, to, false);
+        }
         auto st = FollowStat(from);
         if (!st) {
             Fail("Cannot find \"" + from.string() + "\": " + ErrnoText(errno));
@@ -522,14 +561,16 @@ private:
 
     const FileOperation& m_op;
     FileOpUi& m_ui;
+    std::vector<std::string>* m_errors;
     bool m_ok = true;
     bool m_skipped = false;
 };
 
 }  // namespace
 
-bool RunFileOperation(const FileOperation& operation, FileOpUi& ui) {
-    const bool ok = Runner(operation, ui).Run();
+bool RunFileOperation(const FileOperation& operation, FileOpUi& ui,
+                      std::vector<std::string>* errors) {
+    const bool ok = Runner(operation, ui, errors).Run();
     ui.Finished(operation);
     return ok;
 }

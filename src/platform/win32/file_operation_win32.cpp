@@ -54,7 +54,8 @@ std::wstring Folded(const std::string& path) {
 
 class Runner {
 public:
-    Runner(const FileOperation& op, FileOpUi& ui) : m_op(op), m_ui(ui) {}
+    Runner(const FileOperation& op, FileOpUi& ui, std::vector<std::string>* errors)
+        : m_op(op), m_ui(ui), m_errors(errors) {}
 
     bool Run() {
         switch (m_op.kind) {
@@ -75,6 +76,9 @@ public:
 private:
     void Fail(const std::string& message) {
         m_ok = false;
+        if (m_errors != nullptr) {
+            m_errors->push_back(message);
+        }
         if (m_op.reportErrors) {
             m_ui.Error(m_op, message);
         }
@@ -87,13 +91,25 @@ private:
     }
 
     // The entries a source stands for; wildcard tells whether it was one.
-    std::vector<std::string> Expand(const std::string& source, bool& wildcard) {
+    // Only the template's own "*" and "?" are wildcards; a name that a
+    // macro produced holding one names no file Windows can have.
+    std::vector<std::string> Expand(std::size_t index, bool& wildcard) {
         wildcard = false;
+        const std::string& source = m_op.sources[index];
         const std::string full = win32::FullPath(source);
         if (Exists(full)) {
             return {full};
         }
-        if (Leaf(full).find_first_of("*?") == std::string::npos) {
+        const std::vector<bool> wildcards = TemplateWildcards(m_op, index);
+        const auto slash = source.find_last_of("\\/");
+        const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+        bool templateWildcard = false, macroWildcard = false;
+        for (std::size_t i = begin; i < source.size(); ++i) {
+            if (source[i] == '*' || source[i] == '?') {
+                (wildcards[i] ? templateWildcard : macroWildcard) = true;
+            }
+        }
+        if (!templateWildcard || macroWildcard) {
             Fail("Cannot find \"" + source + "\": " + win32::ErrorText(ERROR_FILE_NOT_FOUND));
             return {};
         }
@@ -131,9 +147,9 @@ private:
     }
 
     void Delete() {
-        for (const auto& source : m_op.sources) {
+        for (std::size_t i = 0; i < m_op.sources.size(); ++i) {
             bool wildcard = false;
-            for (const auto& entry : Expand(source, wildcard)) {
+            for (const auto& entry : Expand(i, wildcard)) {
                 if (Protected(entry)) {
                     Fail("Refusing to delete \"" + entry + "\"");
                     continue;
@@ -169,9 +185,9 @@ private:
         std::string destination = win32::FullPath(given);
         std::vector<std::string> entries;
         bool anyWildcard = false;
-        for (const auto& source : m_op.sources) {
+        for (std::size_t i = 0; i < m_op.sources.size(); ++i) {
             bool wildcard = false;
-            for (auto& e : Expand(source, wildcard)) {
+            for (auto& e : Expand(i, wildcard)) {
                 entries.push_back(std::move(e));
             }
             anyWildcard = anyWildcard || wildcard;
@@ -242,13 +258,15 @@ private:
 
     const FileOperation& m_op;
     FileOpUi& m_ui;
+    std::vector<std::string>* m_errors;
     bool m_ok = true;
 };
 
 }  // namespace
 
-bool RunFileOperation(const FileOperation& operation, FileOpUi& ui) {
-    const bool ok = Runner(operation, ui).Run();
+bool RunFileOperation(const FileOperation& operation, FileOpUi& ui,
+                      std::vector<std::string>* errors) {
+    const bool ok = Runner(operation, ui, errors).Run();
     ui.Finished(operation);
     return ok;
 }

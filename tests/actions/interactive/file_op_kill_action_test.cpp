@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -13,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/window_list.h"
 #include "support/fake_window_list.h"
+#include "support/recording_log.h"
 #include "support/temp_dir.h"
 #include "support/x_display.h"
 
@@ -111,6 +113,29 @@ TEST_F(FileOpActionTest, ASemicolonInANameNeverSplitsTheSourceList) {
     EXPECT_TRUE(Run(*del, Files({named})));
     EXPECT_FALSE(fs::exists(named));
     EXPECT_EQ(ReadFile(other), "other");
+}
+
+// A deleted file named "*" or "photo[1].jpg" stands for itself alone: the
+// mirror loses nothing else, and the pass reports what it did not find.
+TEST_F(FileOpActionTest, AMacroResultIsNeverAWildcard) {
+    for (const char* n : {"a.txt", "b.txt", "photo1.jpg"}) {
+        m_dir.Write(std::string("mirror/") + n, n);
+    }
+    test::RecordingLog log;
+    auto del = Make<FileOpAction>({"OpIndex=3", "OpSource=" + m_dir / "mirror/%Name",
+                                   "OpSingleArg=1", "ShowProgress=0"});
+    EXPECT_TRUE(Run(*del, Files({m_dir / "in/*.txt", m_dir / "in/photo[1].jpg"})));
+    for (const char* n : {"a.txt", "b.txt", "photo1.jpg"}) {
+        EXPECT_TRUE(fs::exists(m_dir / (std::string("mirror/") + n))) << n;
+    }
+    EXPECT_THAT(log.Errors(), ::testing::HasSubstr("Cannot find \"" + m_dir / "mirror/*.txt\""));
+    EXPECT_THAT(log.Errors(), ::testing::HasSubstr("mirror/photo[1].jpg"));
+
+    // The template's own wildcard still is one.
+    auto txt = Make<FileOpAction>({"OpIndex=3", "OpSource=" + m_dir / "mirror/*.txt"});
+    EXPECT_TRUE(Run(*txt, FileList{}));
+    EXPECT_FALSE(fs::exists(m_dir / "mirror/a.txt"));
+    EXPECT_TRUE(fs::exists(m_dir / "mirror/photo1.jpg"));
 }
 
 TEST_F(FileOpActionTest, FileByFileRunsOneOperationPerFileWithItsOwnMacros) {
