@@ -1,9 +1,12 @@
 #include "actions/list_action.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "actions/action_text.h"
 #include "actions/macro_expander.h"
+#include "core/text_util.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 
@@ -26,8 +29,31 @@ std::string ListAction::ExpandedListName() const {
     return m_expandedName;
 }
 
-bool ListAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
-    const std::string name = ExpandList(files, runStart, m_listName->Value(), 0, 0).text;
+namespace {
+
+// The records with every carriage return and line feed of a name written as
+// "?" (as "ls -q" shows them), so that a name never adds a line of its own
+// to the list; nothing when no name holds one.
+std::optional<FileList> WithoutLineBreaksInNames(const FileList& files) {
+    const auto broken = [](const FileData& f) { return f.name && HasLineBreak(*f.name); };
+    if (std::none_of(files.begin(), files.end(), broken)) {
+        return std::nullopt;
+    }
+    FileList safe = files;
+    for (FileData& f : safe) {
+        if (broken(f)) {
+            std::replace_if(
+                f.name->begin(), f.name->end(), [](char c) { return c == '\r' || c == '\n'; },
+                '?');
+        }
+    }
+    return safe;
+}
+
+}  // namespace
+
+bool ListAction::Execute(const FileList& allFiles, DateTime runStart, RunControl& control) {
+    const std::string name = ExpandList(allFiles, runStart, m_listName->Value(), 0, 0).text;
     {
         std::lock_guard lock(m_nameMutex);
         m_expandedName = name;
@@ -35,12 +61,18 @@ bool ListAction::Execute(const FileList& files, DateTime runStart, RunControl& /
     if (name.empty()) {
         return true;
     }
-    // Only a regular file is written; anything else (a FIFO, a device) is
-    // skipped like a list file that cannot be opened, and the chain goes on.
-    auto out = platform::OutputFile::Open(name, m_listAppend->Value());
+    // Only a regular file is written; anything else (a FIFO, a device, a
+    // path through another user's link) is skipped like a list file that
+    // cannot be opened, and the chain goes on.
+    std::string error;
+    auto out = platform::OutputFile::Open(name, m_listAppend->Value(), &error);
     if (!out) {
+        LogError(control, error);
         return true;
     }
+    const std::optional<FileList> safeNames = WithoutLineBreaksInNames(allFiles);
+    const FileList& files = safeNames ? *safeNames : allFiles;
+    bool written = true;
     const bool cycle = m_useCycle->Value();
     const std::string& templ = m_listParams->Value();
     const std::size_t total = files.size();
@@ -54,13 +86,16 @@ bool ListAction::Execute(const FileList& files, DateTime runStart, RunControl& /
             buffer += platform::kLineEnding;
         }
         if (buffer.size() >= 64 * 1024) {
-            out->Write(buffer);
+            written = out->Write(buffer) && written;
             buffer.clear();
         }
         consumed += static_cast<std::size_t>(part.used > 0 ? part.used : 1);
     } while (consumed < total);
-    out->Write(buffer);
-    return true;  // write errors are ignored
+    written = out->Write(buffer) && written;
+    if (!written) {
+        LogError(control, "Cannot write the list file \"" + name + "\"");
+    }
+    return true;  // the chain goes on
 }
 
 void ListAction::DeleteListFile() {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "core/date_time.h"
@@ -133,43 +132,40 @@ std::string PathFor(const std::string& directory, const std::string& id) {
     return path + id + ".DAT";
 }
 
-std::optional<Contents> Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    // One read of the expected size; the file may have been replaced since
-    // it was opened, so whatever follows is read as well.
-    std::error_code ec;
-    const auto expected = std::filesystem::file_size(path, ec);
-    std::string bytes(ec ? 0 : static_cast<std::size_t>(expected) + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (in) {
-        char chunk[65536];
-        while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0) {
-            bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+std::optional<Contents> Read(const std::string& path, std::string* error) {
+    // Only a regular file, read without blocking and no further than its
+    // size: a FIFO or a link to a device put in its place is no cache.
+    std::string why;
+    auto bytes = platform::ReadWholeFile(path, static_cast<std::size_t>(-1), &why);
+    if (!bytes) {
+        if (error != nullptr) {
+            *error = std::move(why);
         }
-    }
-    if (in.bad()) {
         return std::nullopt;
     }
-    return Parse(bytes);
+    auto contents = Parse(*bytes);
+    if (!contents && error != nullptr) {
+        *error = "The cache file \"" + path + "\" is damaged";
+    }
+    return contents;
 }
 
-bool Write(const std::string& directory, const std::string& id, const Snapshot& snapshot) {
+bool Write(const std::string& directory, const std::string& id, const Snapshot& snapshot,
+           std::string* error) {
     if (!directory.empty()) {
         // Failure is not fatal: the directory may exist already.
         platform::CreateDirectories(directory, 0700);
     }
     platform::AtomicFile file;
-    if (!file.Open(PathFor(directory, id), 0600)) {
-        return false;
+    if (file.Open(PathFor(directory, id), 0600) &&
+        SerializeTo(snapshot, [&](std::string_view chunk) { return file.Write(chunk); }) &&
+        file.Commit()) {
+        return true;
     }
-    if (!SerializeTo(snapshot, [&](std::string_view chunk) { return file.Write(chunk); })) {
-        return false;
+    if (error != nullptr) {
+        *error = file.Error();
     }
-    return file.Commit();
+    return false;
 }
 
 std::string NewId() {

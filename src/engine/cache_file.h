@@ -53,14 +53,17 @@ bool SerializeTo(const Snapshot& snapshot, Sink&& sink);
 /// or already there), identifier, ".DAT".
 std::string PathFor(const std::string& directory, const std::string& id);
 
-/// Reads the cache file; nothing when it is missing, unreadable or invalid.
-std::optional<Contents> Read(const std::string& path);
+/// Reads the cache file; nothing when it is missing, unreadable, not a
+/// regular file or invalid. error, when given, then tells why (it stays
+/// empty for a file that does not exist).
+std::optional<Contents> Read(const std::string& path, std::string* error = nullptr);
 
 /// Writes the snapshot so that a crash, a full disk or a kill leaves the
 /// previous file whole: a temporary file readable by the user alone (0600)
 /// renamed over the old one. The directory is created (0700) when missing.
-/// False when nothing was written.
-bool Write(const std::string& directory, const std::string& id, const Snapshot& snapshot);
+/// False when nothing was written, with the reason in error when given.
+bool Write(const std::string& directory, const std::string& id, const Snapshot& snapshot,
+           std::string* error = nullptr);
 
 /// A new identifier: eight upper-case hexadecimal digits.
 std::string NewId();

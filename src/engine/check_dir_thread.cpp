@@ -117,7 +117,8 @@ bool CheckDirThread::Watching() const {
 
 void CheckDirThread::Execute() {
     if (m_cacheData->Value()) {
-        if (auto contents = cache_file::Read(CachePath())) {
+        std::string error;
+        if (auto contents = cache_file::Read(CachePath(), &error)) {
             m_snapshot = std::move(contents->snapshot);
             m_snapshotSize.store(m_snapshot.Size(), std::memory_order_release);
             m_fromCache = true;
@@ -126,6 +127,11 @@ void CheckDirThread::Execute() {
                 // with, and a deletion never reaches the actions nameless.
                 m_storePrevInfo->SetValue(false);
             }
+        } else if (!error.empty()) {
+            LogRecord record;
+            record.level = LogLevel::Warning;
+            record.message = error + "; the first check is a baseline";
+            Log(std::move(record));
         }
     }
     BaseMonitoring::Execute();
@@ -346,9 +352,17 @@ void CheckDirThread::AfterCheck(bool chainCompleted) {
         return;
     }
     m_cachePending = false;
-    if (chainCompleted) {
-        cache_file::Write(m_cacheDirectory->Value(), m_cacheId->Value(), m_snapshot);
+    if (!chainCompleted) {
+        return;
     }
+    std::string error;
+    const bool written =
+        cache_file::Write(m_cacheDirectory->Value(), m_cacheId->Value(), m_snapshot, &error);
+    // Said once when writing starts to fail, not at every check after.
+    if (!written && !m_cacheFailing) {
+        LogError(error + "; the next check tries again");
+    }
+    m_cacheFailing = !written;
 }
 
 }  // namespace quorvel

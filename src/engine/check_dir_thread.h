@@ -67,6 +67,7 @@ private:
     Snapshot m_spare;  // worker only: room for the next snapshot
     bool m_fromCache = false;
     bool m_cachePending = false;  // worker only
+    bool m_cacheFailing = false;  // worker only: the last cache write failed
     std::unique_ptr<ChangeNotifyThread> m_watcher;
     bool m_watchedSubtree = false;         // worker only: what the watcher covers
     bool m_watchedDirectoryNames = false;  // worker only

@@ -142,12 +142,16 @@ bool MonitorProcess::SaveTo(platform::OutputSink& sink,
     return ok;
 }
 
-bool MonitorProcess::Save(const std::string& path, const std::function<bool(int)>& selected) const {
+bool MonitorProcess::Save(const std::string& path, const std::function<bool(int)>& selected,
+                          std::string* error) const {
     platform::AtomicFile file;
-    if (!file.Open(path, 0644)) {
-        return false;
+    if (file.Open(path) && SaveTo(file, selected) && file.Commit()) {
+        return true;
     }
-    return SaveTo(file, selected) && file.Commit();
+    if (error != nullptr) {
+        *error = file.Error();
+    }
+    return false;
 }
 
 std::shared_ptr<BaseMonitoring> MonitorProcess::Add(ItemKind kind, bool paused) {

@@ -27,8 +27,10 @@ public:
     /// Reads a configuration from text (the same rules as Load).
     void LoadText(std::string_view text);
     /// Writes all entries (or those selected) to a file atomically; false
-    /// when anything failed, the old file then being left whole.
-    bool Save(const std::string& path, const std::function<bool(int)>& selected = {}) const;
+    /// when anything failed, the old file then being left whole, with the
+    /// reason in error when given. A new file gets 0666 less the umask.
+    bool Save(const std::string& path, const std::function<bool(int)>& selected = {},
+              std::string* error = nullptr) const;
     /// Writes the configuration to a sink; false when a write failed.
     bool SaveTo(platform::OutputSink& sink, const std::function<bool(int)>& selected = {}) const;
 

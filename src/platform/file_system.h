@@ -79,11 +79,14 @@ bool CreateDirectories(const std::string& path, unsigned mode = 0700);
 /// Removes one file; true on success.
 bool RemoveFile(const std::string& path);
 
-/// Reads a whole regular file, or its first maxBytes bytes; nothing when it
-/// cannot be read or is no regular file (a pipe or device, which may block
-/// or never end).
+/// Reads a whole regular file up to the size it had when opened (a file
+/// that reports no size, as those of /proc, up to its end), or its first
+/// maxBytes bytes. Nothing when it cannot be read or is no regular file (a
+/// pipe or device, which may block or never end); error, when given, then
+/// tells why, and stays empty when the file does not exist.
 std::optional<std::string> ReadWholeFile(const std::string& path,
-                                         std::size_t maxBytes = static_cast<std::size_t>(-1));
+                                         std::size_t maxBytes = static_cast<std::size_t>(-1),
+                                         std::string* error = nullptr);
 
 /// A destination for text that may fail part-way.
 class OutputSink {
@@ -95,10 +98,13 @@ public:
 
 /// A regular file opened for writing, created when missing, from its start
 /// (emptied) or at its end. Opening never blocks: a FIFO, a device or any
-/// other file that is not regular is refused.
+/// other file that is not regular is refused, and so is a path through
+/// another user's link (WriteTarget).
 class OutputFile : public OutputSink {
 public:
-    static std::unique_ptr<OutputFile> Open(const std::string& path, bool append);
+    /// Nothing when the file cannot be opened, with the reason in error.
+    static std::unique_ptr<OutputFile> Open(const std::string& path, bool append,
+                                            std::string* error = nullptr);
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -110,19 +116,24 @@ private:
     bool m_failed = false;
 };
 
-/// The file a path finally leads to when it is a symlink (relative links
-/// taken from the link's directory); the path itself otherwise. A dangling
-/// link answers the missing file it names.
-std::string FollowLinks(const std::string& path);
+/// Where a write to path lands: the path itself, or the file its symlinks
+/// lead to (relative links taken from the link's directory). A link, on any
+/// component of the path, is followed only when it belongs to this
+/// program's user or to root, the rule the kernel's protected_symlinks
+/// applies in sticky directories: nobody else's link can aim a write of
+/// ours at a file of their choosing. Nothing, with the reason in error,
+/// when another user's link (or a loop of links) is in the way.
+std::optional<std::string> WriteTarget(const std::string& path, std::string* error = nullptr);
 
 /// Writes a file so that readers see either the old content or the whole new
 /// one: data goes to a temporary file in the same directory, which Commit
 /// flushes and renames over the destination. Destroyed without a successful
 /// Commit, it removes the temporary file and leaves the destination alone.
-/// A destination that is a symlink is written through: the file it leads to
-/// is replaced and the link stays. An existing file keeps its permissions
-/// and, where the process may set them, its owner and group; a new one gets
-/// mode.
+/// A destination that is a symlink is written through (WriteTarget: only
+/// links of this user or root): the file it leads to is replaced and the
+/// link stays. An existing file keeps its permissions and, where the
+/// process may set them, its owner and group; a new one gets mode less the
+/// umask, as any program's new file does.
 class AtomicFile : public OutputSink {
 public:
     AtomicFile();
@@ -131,17 +142,21 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     /// Creates the temporary file beside path with the given permissions.
-    bool Open(const std::string& path, unsigned mode = 0644);
+    bool Open(const std::string& path, unsigned mode = 0666);
     bool Write(std::string_view data) override;
     /// Flushes, syncs and renames; false when anything failed since Open.
     bool Commit();
+    /// Why Open or Commit failed, as a sentence.
+    std::string Error() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
 
-/// Writes data to path through AtomicFile; false on any failure.
-bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode = 0644);
+/// Writes data to path through AtomicFile; false on any failure, with the
+/// reason in error when given.
+bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode = 0666,
+                         std::string* error = nullptr);
 
 }  // namespace quorvel::platform

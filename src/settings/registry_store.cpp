@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "core/activity_log.h"
 #include "core/text_util.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -418,7 +419,12 @@ bool RegistryStore::SaveTo(const std::string& path) const {
     if (!parent.empty() && !platform::CreateDirectories(parent.string(), 0700)) {
         return false;
     }
-    return platform::WriteFileAtomically(path, Serialize(), 0600);
+    std::string error;
+    if (!platform::WriteFileAtomically(path, Serialize(), 0600, &error)) {
+        ActivityLog::Report(LogLevel::Error, error);
+        return false;
+    }
+    return true;
 }
 
 bool RegistryStore::Modify(const std::string& path,

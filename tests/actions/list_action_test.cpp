@@ -101,6 +101,15 @@ TEST_F(ListActionTest, UnwritableNameIsSkippedSilently) {
     EXPECT_TRUE(std::filesystem::is_directory(m_dir.Path())) << "a directory is never deleted";
 }
 
+// A name never adds a line of its own to the list; the template's own line
+// breaks stay.
+TEST_F(ListActionTest, LineBreaksInANameAreWrittenAsQuestionMarks) {
+    Set("ListName=" + (m_dir / "list.txt"));
+    Set("ListParams=%Name%Chr=\"10\"-");
+    EXPECT_TRUE(Run({File("a\nevil::0:0:::"), File("b\r\nc")}));
+    EXPECT_EQ(Read("list.txt"), "a?evil::0:0:::\n-" + m_nl + "b??c\n-" + m_nl);
+}
+
 TEST_F(ListActionTest, AFifoAsListFileIsSkippedWithoutBlocking) {
     const std::string fifo = m_dir / "list.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

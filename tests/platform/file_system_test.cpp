@@ -54,6 +54,49 @@ TEST_F(FileSystemTest, AtomicFileReplacesOnlyOnCommit) {
     EXPECT_FALSE(WriteFileAtomically(m_dir / "missing/dir/file", "x"));
 }
 
+TEST_F(FileSystemTest, NewFilesFollowTheUmask) {
+    const mode_t old = ::umask(077);
+    const bool written = WriteFileAtomically(m_dir / "private.mon", "x");
+    ::umask(old);
+    ASSERT_TRUE(written);
+    struct stat st {};
+    ASSERT_EQ(::stat((m_dir / "private.mon").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// Where another user may create files, a link of theirs never aims one of
+// our writes at a file of their choosing; our own links are written through.
+TEST_F(FileSystemTest, WritesFollowOnlyLinksOfThisUserOrRoot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a link to another user needs root";
+    }
+    constexpr uid_t kNobody = 65534;
+    const std::string victim = m_dir.Write("victim", "secret");
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((m_dir / "sub").c_str(), 0755), 0);
+    auto link = [&](const std::string& name, const std::string& target, uid_t owner) {
+        ASSERT_EQ(::symlink(target.c_str(), (m_dir / name).c_str()), 0);
+        ASSERT_EQ(::lchown((m_dir / name).c_str(), owner, owner), 0);
+    };
+    link("planted", victim, kNobody);
+    link("dirlink", m_dir / "sub", kNobody);
+    link("mine", victim, 0);
+
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(m_dir / "planted", "pwned", 0600, &error));
+    EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+    error.clear();
+    EXPECT_EQ(OutputFile::Open(m_dir / "planted", true, &error), nullptr);
+    EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+    EXPECT_EQ(OutputFile::Open(m_dir / "dirlink/list.txt", false), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "sub/list.txt"));
+    EXPECT_EQ(test::ReadFile(victim), "secret");
+
+    ASSERT_TRUE(WriteFileAtomically(m_dir / "mine", "ours"));
+    EXPECT_EQ(test::ReadFile(victim), "ours");
+    EXPECT_TRUE(std::filesystem::is_symlink(m_dir / "mine"));
+}
+
 TEST_F(FileSystemTest, AWriteErrorIsReportedAndTheOldFileKept) {
     // A tiny file size limit makes the write fail part-way, like a full disk.
     const std::string path = m_dir.Write("keep.txt", "precious");

@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <random>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/posix/dir_handle.h"
+#include "platform/posix/path_stat.h"
 #include "platform/unique_fd.h"
 
 namespace quorvel::platform {
@@ -35,34 +37,113 @@ FileInfo InfoFrom(const struct stat& st) {
 
 }  // namespace
 
-std::string FollowLinks(const std::string& path) {
-    std::string current = path;
-    // As many hops as the kernel follows before it gives up with ELOOP.
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            return current;
-        }
-        std::error_code ec;
-        const std::filesystem::path link = std::filesystem::read_symlink(current, ec);
-        if (ec) {
-            return current;
-        }
-        current = link.is_absolute()
-                      ? link.string()
-                      : (std::filesystem::path(current).parent_path() / link).string();
-    }
-    return current;
+namespace {
+
+// A link we may follow with our own rights: ours, or root's (who could
+// write anywhere anyway).
+bool TrustedLinkOwner(uid_t owner) {
+    return owner == ::geteuid() || owner == 0;
 }
 
-std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, bool append) {
-    // Without blocking: a FIFO without a reader would hold the caller for good.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+}  // namespace
+
+std::optional<std::string> WriteTarget(const std::string& path, std::string* error) {
+    auto fail = [&](std::string why) -> std::optional<std::string> {
+        if (error != nullptr) {
+            *error = std::move(why);
+        }
+        return std::nullopt;
+    };
+    // The components still to walk, the next one last.
+    std::vector<std::string> pending;
+    auto push = [&pending](std::string_view text) {
+        std::vector<std::string> parts;
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            const std::size_t slash = std::min(text.find('/', start), text.size());
+            if (slash > start) {
+                parts.emplace_back(text.substr(start, slash - start));
+            }
+            start = slash + 1;
+        }
+        pending.insert(pending.end(), parts.rbegin(), parts.rend());
+    };
+    push(path);
+    // The part walked so far holds no link.
+    std::string walked = !path.empty() && path[0] == '/' ? "/" : "";
+    auto join = [&walked](const std::string& part) {
+        if (walked.empty()) {
+            return part;
+        }
+        return walked.back() == '/' ? walked + part : walked + '/' + part;
+    };
+    int hops = 0;
+    while (!pending.empty()) {
+        std::string part = std::move(pending.back());
+        pending.pop_back();
+        if (part == ".") {
+            continue;
+        }
+        const std::string candidate = join(part);
+        struct stat st {};
+        if (part == ".." || ::lstat(candidate.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            // ".." of a directory without links is its parent as written; a
+            // component that does not exist is created as named.
+            walked = candidate;
+            continue;
+        }
+        if (!TrustedLinkOwner(st.st_uid)) {
+            return fail("\"" + candidate + "\" is a link that belongs to another user");
+        }
+        // As many hops as the kernel follows before it gives up.
+        if (++hops > 40) {
+            return fail("\"" + path + "\": " + ErrnoText(ELOOP));
+        }
+        std::error_code ec;
+        const std::filesystem::path link = std::filesystem::read_symlink(candidate, ec);
+        if (ec) {
+            return fail("\"" + candidate + "\": " + ec.message());
+        }
+        const std::string target = link.string();
+        if (!target.empty() && target[0] == '/') {
+            walked = "/";
+        }
+        push(target);
+    }
+    if (walked.empty()) {
+        walked = ".";
+    }
+    return walked;
+}
+
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, bool append,
+                                             std::string* error) {
+    const auto target = WriteTarget(path, error);
+    if (!target) {
+        return nullptr;
+    }
+    // Without blocking: a FIFO without a reader would hold the caller for
+    // good. Without following a link: one put there since the path was
+    // looked at is refused.
+    UniqueFd fd(::open(target->c_str(),
+                       O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666));
     struct stat st {};
-    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!fd || ::fstat(fd.Get(), &st) != 0) {
+        if (error != nullptr) {
+            *error = "Cannot open \"" + path + "\": " + ErrnoText(errno);
+        }
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        if (error != nullptr) {
+            *error = "Cannot write \"" + path + "\": not a regular file";
+        }
         return nullptr;
     }
     if (append ? ::lseek(fd.Get(), 0, SEEK_END) < 0 : ::ftruncate(fd.Get(), 0) != 0) {
+        if (error != nullptr) {
+            *error = "Cannot write \"" + path + "\": " + ErrnoText(errno);
+        }
         return nullptr;
     }
     return std::unique_ptr<OutputFile>(new OutputFile(fd.Release()));
@@ -251,15 +332,36 @@ bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
+                                         std::string* error) {
+    auto fail = [&](std::string why) -> std::optional<std::string> {
+        if (error != nullptr) {
+            *error = std::move(why);
+        }
+        return std::nullopt;
+    };
     // Opened without waiting: a pipe with no writer would block the open,
     // and a pipe or device may never end, so only regular files are read.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st {};
-    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return std::nullopt;
+    if (!fd) {
+        return fail(errno == ENOENT ? std::string()
+                                    : "Cannot read \"" + path + "\": " + ErrnoText(errno));
+    }
+    if (::fstat(fd.Get(), &st) != 0) {
+        return fail("Cannot read \"" + path + "\": " + ErrnoText(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return fail("\"" + path + "\" is not a regular file");
+    }
+    // A file that grows while it is read ends where it ended when opened.
+    if (st.st_size > 0) {
+        maxBytes = std::min(maxBytes, static_cast<std::size_t>(st.st_size));
     }
     std::string data;
+    if (st.st_size > 0) {
+        data.reserve(maxBytes);
+    }
     char buf[65536];
     while (data.size() < maxBytes) {
         ssize_t n = ::read(fd.Get(), buf, std::min(sizeof(buf), maxBytes - data.size()));
@@ -267,7 +369,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
             if (errno == EINTR) {
                 continue;
             }
-            return std::nullopt;
+            return fail("Cannot read \"" + path + "\": " + ErrnoText(errno));
         }
         if (n == 0) {
             break;
@@ -281,8 +383,17 @@ struct AtomicFile::Impl {
     UniqueFd fd;
     std::string path;
     std::string tempPath;
+    std::string error;
     bool failed = false;
     bool committed = false;
+
+    bool Fail(std::string why) {
+        failed = true;
+        if (error.empty()) {
+            error = std::move(why);
+        }
+        return false;
+    }
 };
 
 AtomicFile::AtomicFile() : m_impl(std::make_unique<Impl>()) {}
@@ -297,37 +408,49 @@ AtomicFile::~AtomicFile() {
 bool AtomicFile::Open(const std::string& path, unsigned mode) {
     // A link is written through: the file it leads to is replaced and the
     // link stays (configurations kept by dotfile managers are links).
-    const std::string target = FollowLinks(path);
-    m_impl->path = target;
+    std::string why;
+    const auto target = WriteTarget(path, &why);
+    if (!target) {
+        return m_impl->Fail("Cannot write \"" + path + "\": " + why);
+    }
+    m_impl->path = *target;
     // An existing file keeps its permissions and, where we may, its owner.
+    // Only a regular file is replaced: never a device, a FIFO or a folder.
     struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    const auto fileMode = static_cast<mode_t>(existed ? (old.st_mode & 07777) : mode);
+    const bool existed = ::lstat(target->c_str(), &old) == 0;
+    if (existed && !S_ISREG(old.st_mode)) {
+        return m_impl->Fail("Cannot write \"" + path + "\": \"" + *target +
+                            "\" is not a regular file");
+    }
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof(suffix), ".tmp%012llx",
                       static_cast<unsigned long long>(rng() & 0xffffffffffffULL));
-        std::string temp = target + suffix;
-        // Created private; the final mode is set once the owner is right, so
-        // nobody else can open the file in between.
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        std::string temp = *target + suffix;
+        // A new file gets the mode less the umask, as the kernel applies it.
+        // A replacement is created private; its final mode is set once the
+        // owner is right, so nobody else can open it in between.
+        const auto createMode = static_cast<mode_t>(existed ? 0600 : (mode & 07777));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        createMode);
         if (fd >= 0) {
             m_impl->fd.Reset(fd);
             m_impl->tempPath = temp;
-            if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-                [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+            if (existed) {
+                if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+                    [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+                }
+                // The mode holds even under a restrictive umask.
+                ::fchmod(fd, old.st_mode & 07777);
             }
-            // The mode holds even under a restrictive umask.
-            ::fchmod(fd, fileMode);
             return true;
         }
         if (errno != EEXIST) {
             break;
         }
     }
-    m_impl->failed = true;
-    return false;
+    return m_impl->Fail("Cannot create a file beside \"" + *target + "\": " + ErrnoText(errno));
 }
 
 bool AtomicFile::Write(std::string_view data) {
@@ -341,8 +464,7 @@ bool AtomicFile::Write(std::string_view data) {
             if (errno == EINTR) {
                 continue;
             }
-            m_impl->failed = true;
-            return false;
+            return m_impl->Fail("Cannot write \"" + m_impl->path + "\": " + ErrnoText(errno));
         }
         data.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -351,22 +473,18 @@ bool AtomicFile::Write(std::string_view data) {
 
 bool AtomicFile::Commit() {
     if (m_impl->failed || !m_impl->fd) {
-        return false;
+        return m_impl->Fail("Cannot write \"" + m_impl->path + "\"");
     }
-    if (::fsync(m_impl->fd.Get()) != 0) {
-        m_impl->failed = true;
-        return false;
-    }
-    if (!m_impl->fd.Close()) {
-        m_impl->failed = true;
-        return false;
-    }
-    if (::rename(m_impl->tempPath.c_str(), m_impl->path.c_str()) != 0) {
-        m_impl->failed = true;
-        return false;
+    if (::fsync(m_impl->fd.Get()) != 0 || !m_impl->fd.Close() ||
+        ::rename(m_impl->tempPath.c_str(), m_impl->path.c_str()) != 0) {
+        return m_impl->Fail("Cannot write \"" + m_impl->path + "\": " + ErrnoText(errno));
     }
     m_impl->committed = true;
     return true;
+}
+
+std::string AtomicFile::Error() const {
+    return m_impl->error;
 }
 
 }  // namespace quorvel::platform

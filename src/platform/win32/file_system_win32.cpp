@@ -50,6 +50,8 @@ UniqueHandle OpenForQuery(const std::string& path) {
 
 }  // namespace win32
 
+namespace {
+
 std::string FollowLinks(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
@@ -80,24 +82,42 @@ std::string FollowLinks(const std::string& path) {
     return win32::Narrow(target);
 }
 
-std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, bool append) {
+}  // namespace
+
+// Windows gives links to administrators alone by default: every link is
+// followed.
+std::optional<std::string> WriteTarget(const std::string& path, std::string* /*error*/) {
+    return FollowLinks(path);
+}
+
+std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, bool append,
+                                             std::string* error) {
+    auto fail = [&](DWORD code) -> std::unique_ptr<OutputFile> {
+        if (error != nullptr) {
+            *error = "Cannot write \"" + path + "\": " + win32::ErrorText(code);
+        }
+        return nullptr;
+    };
     win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_WRITE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file || ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
-        return nullptr;
+    if (!file) {
+        return fail(::GetLastError());
+    }
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        return fail(ERROR_INVALID_FUNCTION);
     }
     if (append) {
         LARGE_INTEGER zero{};
         if (!::SetFilePointerEx(file.Get(), zero, nullptr, FILE_END)) {
-            return nullptr;
+            return fail(::GetLastError());
         }
     } else if (!::SetEndOfFile(file.Get())) {
-        return nullptr;
+        return fail(::GetLastError());
     }
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
-        return nullptr;
+        return fail(ERROR_INVALID_HANDLE);
     }
     (void)file.Release();  // the descriptor owns it now
     return std::unique_ptr<OutputFile>(new OutputFile(fd));
@@ -226,19 +246,38 @@ bool RemoveFile(const std::string& path) {
     return ::DeleteFileW(win32::SystemPath(path).c_str()) != 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
+                                         std::string* error) {
+    auto fail = [&](DWORD code) -> std::optional<std::string> {
+        if (error != nullptr) {
+            *error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                         ? std::string()
+                         : "Cannot read \"" + path + "\": " + win32::ErrorText(code);
+        }
+        return std::nullopt;
+    };
     win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                                            nullptr));
+    if (!file) {
+        return fail(::GetLastError());
+    }
     // Only files on disk: a pipe or a device may block or never end.
-    if (!file || ::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    BY_HANDLE_FILE_INFORMATION data{};
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(file.Get(), &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (error != nullptr) {
+            *error = "\"" + path + "\" is not a regular file";
+        }
         return std::nullopt;
     }
-    BY_HANDLE_FILE_INFORMATION data{};
-    if (!::GetFileInformationByHandle(file.Get(), &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return std::nullopt;
+    // A file that grows while it is read ends where it ended when opened.
+    const auto size =
+        static_cast<std::uint64_t>(win32::SizeFromParts(data.nFileSizeHigh, data.nFileSizeLow));
+    if (size > 0 && size < maxBytes) {
+        maxBytes = static_cast<std::size_t>(size);
     }
     std::string text;
     char buffer[65536];
@@ -247,7 +286,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
         const DWORD want =
             static_cast<DWORD>(std::min<std::size_t>(sizeof(buffer), maxBytes - text.size()));
         if (!::ReadFile(file.Get(), buffer, want, &read, nullptr)) {
-            return std::nullopt;
+            return fail(::GetLastError());
         }
         if (read == 0) {
             break;
@@ -261,8 +300,17 @@ struct AtomicFile::Impl {
     win32::UniqueHandle file;
     std::string path;
     std::string tempPath;
+    std::string error;
     bool failed = false;
     bool committed = false;
+
+    bool Fail(DWORD code) {
+        failed = true;
+        if (error.empty()) {
+            error = "Cannot write \"" + path + "\": " + win32::ErrorText(code);
+        }
+        return false;
+    }
 };
 
 AtomicFile::AtomicFile() : m_impl(std::make_unique<Impl>()) {}
@@ -277,7 +325,7 @@ AtomicFile::~AtomicFile() {
 bool AtomicFile::Open(const std::string& path, unsigned /*mode*/) {
     // A link is written through: the file it leads to is replaced.
     const std::string target = FollowLinks(path);
-    m_impl->path = target;
+    m_impl->path = target.empty() ? path : target;
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
@@ -295,8 +343,7 @@ bool AtomicFile::Open(const std::string& path, unsigned /*mode*/) {
             break;
         }
     }
-    m_impl->failed = true;
-    return false;
+    return m_impl->Fail(::GetLastError());
 }
 
 bool AtomicFile::Write(std::string_view data) {
@@ -309,8 +356,7 @@ bool AtomicFile::Write(std::string_view data) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
         if (!::WriteFile(m_impl->file.Get(), data.data(), chunk, &written, nullptr) ||
             written == 0) {
-            m_impl->failed = true;
-            return false;
+            return m_impl->Fail(::GetLastError());
         }
         data.remove_prefix(written);
     }
@@ -322,18 +368,20 @@ bool AtomicFile::Commit() {
         return false;
     }
     if (!::FlushFileBuffers(m_impl->file.Get())) {
-        m_impl->failed = true;
-        return false;
+        return m_impl->Fail(::GetLastError());
     }
     m_impl->file.Reset();
     if (!::MoveFileExW(win32::SystemPath(m_impl->tempPath).c_str(),
                        win32::SystemPath(m_impl->path).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        m_impl->failed = true;
-        return false;
+        return m_impl->Fail(::GetLastError());
     }
     m_impl->committed = true;
     return true;
+}
+
+std::string AtomicFile::Error() const {
+    return m_impl->error.empty() ? "Cannot write \"" + m_impl->path + "\"" : m_impl->error;
 }
 
 }  // namespace quorvel::platform

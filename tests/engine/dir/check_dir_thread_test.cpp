@@ -14,6 +14,7 @@
 #include "dir_test_util.h"
 #include "engine/cache_file.h"
 #include "engine/monitor_process.h"
+#include "support/recording_log.h"
 
 namespace quorvel {
 namespace {
@@ -22,6 +23,9 @@ namespace fs = std::filesystem;
 using test::Describe;
 using test::DirItem;
 using ::testing::ElementsAre;
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
 
 class DirMonitorTest : public test::TempDirTest {
@@ -464,6 +468,30 @@ TEST_F(DirMonitorTest, ADamagedCacheMakesTheFirstCheckABaseline) {
     auto repaired = cache_file::Read(cache + "/BAD.DAT");
     ASSERT_TRUE(repaired);
     EXPECT_EQ(repaired->snapshot.Size(), 1u);
+}
+
+// A FIFO or a link to a device where the cache goes is no cache: the first
+// check is a baseline, the log says why, and the item neither blocks nor
+// reads without end.
+TEST_F(DirMonitorTest, ACacheThatIsNoRegularFileIsNoCache) {
+    const std::string cache = m_dir / "cache";
+    fs::create_directory(m_dir.Path() / "w");
+    fs::create_directory(cache);
+    m_dir.Write("w/a", "1");
+    ASSERT_EQ(::mkfifo((cache + "/FIFO.DAT").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", cache + "/ZERO.DAT");
+    test::RecordingLog log;
+    for (const char* id : {"FIFO", "ZERO"}) {
+        DirItem item({"FileName=" + (m_dir / "w"), "CacheData=1", std::string("CacheID=") + id,
+                      "CacheDirectory=" + cache});
+        item.WaitFirstCheck();
+        EXPECT_EQ(item.Runs(), 0u) << id;
+    }
+    const auto lines = log.Lines(LogLevel::Warning);
+    EXPECT_THAT(lines, Contains(AllOf(HasSubstr("FIFO.DAT\" is not a regular file"),
+                                      HasSubstr("the first check is a baseline"))));
+    EXPECT_THAT(lines, Contains(HasSubstr("ZERO.DAT\" is not a regular file")));
+    EXPECT_TRUE(fs::is_character_file("/dev/zero")) << "nothing is written through the link";
 }
 
 TEST_F(DirMonitorTest, TwoItemsSharingOneCacheFileNeverLeaveItDamaged) {
