@@ -69,6 +69,28 @@ void BoolParam::Write(std::string& out) const {
     out += platform::kLineEnding;
 }
 
+namespace {
+
+// A value is one line of the configuration file, whatever path it came by
+// (a dialog, a drop, a program): every line break in it becomes a blank.
+std::string OneLine(std::string_view text) {
+    std::string value;
+    value.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+            value += ' ';
+        } else {
+            value += text[i];
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
 StringParam::StringParam(std::string key, std::string defaultValue, std::int32_t lengthLimit)
     : Param(std::move(key)), m_default(std::move(defaultValue)), m_limit(lengthLimit) {
     Reset();
@@ -80,7 +102,7 @@ std::string StringParam::Value() const {
 }
 
 void StringParam::SetFromString(std::string_view text) {
-    std::string value(text);
+    std::string value = OneLine(text);
     if (m_limit > 0 && value.size() < static_cast<std::size_t>(m_limit)) {
         value.resize(static_cast<std::size_t>(m_limit), '0');
     }
@@ -114,6 +136,11 @@ std::vector<std::string> StringListParam::Values() const {
 }
 
 void StringListParam::SetValues(std::vector<std::string> values) {
+    for (std::string& v : values) {
+        if (HasLineBreak(v)) {
+            v = OneLine(v);
+        }
+    }
     std::lock_guard lock(m_mutex);
     m_values = std::move(values);
 }
@@ -124,8 +151,9 @@ void StringListParam::Reset() {
 }
 
 void StringListParam::SetFromString(std::string_view text) {
+    std::string value = OneLine(text);
     std::lock_guard lock(m_mutex);
-    m_values.emplace_back(text);
+    m_values.push_back(std::move(value));
 }
 
 void StringListParam::Assign(const Param& other) {

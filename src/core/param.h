@@ -81,6 +81,9 @@ private:
     bool m_default;
 };
 
+/// A text setting. A value never holds a line break: each carriage return,
+/// line feed or pair of them becomes a blank, so no value can add a line to
+/// the configuration file.
 class StringParam : public Param {
 public:
     /// lengthLimit > 0: shorter values are padded to exactly that length with

@@ -73,6 +73,9 @@ constexpr std::array<BuiltIn, AdvStringList::kCount> kBuiltIn = {{
     {"lngStartSvcError", "Can not start service."},
     {"lngStopSvc", "Service stopped."},
     {"lngStopSvcError", "Can not stop service."},
+    {"lngRunsPrograms", "This configuration runs programs or changes files:"},
+    {"lngStartMonitoring", "Start monitoring?"},
+    {"lngLineBreakInName", "The name holds a line break and can not be monitored:"},
 }};
 
 std::shared_ptr<const std::vector<std::string>> BuiltInTable() {

@@ -71,6 +71,9 @@ enum StringId : int {
     lngStartSvcError,
     lngStopSvc,
     lngStopSvcError,
+    lngRunsPrograms,    ///< asked before an opened configuration that acts starts
+    lngStartMonitoring,
+    lngLineBreakInName,  ///< a dropped path that no configuration line can hold
     lngCount  ///< number of entries, not an entry
 };
 

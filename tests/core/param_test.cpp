@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/text_util.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace quorvel {
@@ -69,6 +70,20 @@ TEST(StringParamTest, PadsToTheLimitWithCharactersThatAreNeverOne) {
     StringParam free("Comment", "");
     free.SetFromString("  a=b  ");
     EXPECT_EQ(free.Value(), "  a=b  ");
+}
+
+// However a value got there (a drop, a dialog, a program), it stays one line
+// of the configuration file.
+TEST(StringParamTest, AValueNeverHoldsALineBreak) {
+    StringParam name("FileName", "");
+    name.SetFromString("/x\n;\nAction=1\r\nCommand=touch\rParams=pwned");
+    StringListParam windows("TimeInterval");
+    windows.SetValues({"08:00:00 - 09:00:00\nDays=0"});
+    std::string out;
+    name.Write(out);
+    windows.Write(out);
+    EXPECT_EQ(out, "FileName=/x ; Action=1 Command=touch Params=pwned" + std::string(platform::kLineEnding) +
+                       "TimeInterval=08:00:00 - 09:00:00 Days=0" + platform::kLineEnding);
 }
 
 TEST(ParamTest, ParseLineMatchesKeyAndEqualsWithoutRegardToCase) {

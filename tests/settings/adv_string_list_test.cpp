@@ -11,11 +11,11 @@ namespace {
 
 TEST(AdvStringListTest, BuiltInTable) {
     AdvStringList table;
-    ASSERT_EQ(table.Count(), 60);
+    ASSERT_EQ(table.Count(), lngCount);
     EXPECT_EQ(table.Text(-1), "");
-    EXPECT_EQ(table.Text(60), "");
+    EXPECT_EQ(table.Text(lngCount), "");
     EXPECT_EQ(table.Key(-1), "");
-    EXPECT_EQ(table.Key(60), "");
+    EXPECT_EQ(table.Key(lngCount), "");
 
     EXPECT_EQ(table.Key(lngCantLoad), "lngCantLoad");
     EXPECT_EQ(table.Text(lngCantLoad), "Can not load configuration file");
@@ -39,7 +39,7 @@ TEST(AdvStringListTest, BuiltInTable) {
         EXPECT_EQ(table.BuiltInText(i), table.Text(i));
         keys.insert(table.Key(i));
     }
-    EXPECT_EQ(keys.size(), 60u) << "keys are unique";
+    EXPECT_EQ(keys.size(), static_cast<std::size_t>(lngCount)) << "keys are unique";
 }
 
 TEST(AdvStringListTest, SetTextsReplacesTheTableAndResetRestoresIt) {
@@ -51,8 +51,8 @@ TEST(AdvStringListTest, SetTextsReplacesTheTableAndResetRestoresIt) {
 
     std::vector<std::string> all(70, "x");
     table.SetTexts(all);
-    EXPECT_EQ(table.Texts().size(), 60u);
-    EXPECT_EQ(table.Text(60), "");
+    EXPECT_EQ(table.Texts().size(), static_cast<std::size_t>(lngCount));
+    EXPECT_EQ(table.Text(lngCount), "");
 
     table.Reset();
     EXPECT_EQ(table.Text(0), "Can not load configuration file");
@@ -92,7 +92,7 @@ TEST(AdvStringListTest, ReadersNeverSeeAHalfReplacedText) {
 
 TEST(AdvStringListTest, ProcessTableIsOneObject) {
     EXPECT_EQ(&Strings(), &AdvStringList::Instance());
-    EXPECT_EQ(Strings().Count(), 60);
+    EXPECT_EQ(Strings().Count(), lngCount);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ TEST_F(LangTest, GarbageLanguageFileKeepsDefaults) {
 TEST(ShippedLanguagesTest, EnglishFileHoldsExactlyTheBuiltInTexts) {
     IniFile file;
     ASSERT_TRUE(file.Load(kShippedLang + "English.lng"));
-    EXPECT_EQ(file.Keys("Strings").size(), 60u);
+    EXPECT_EQ(file.Keys("Strings").size(), static_cast<std::size_t>(lngCount));
     Lang lang("English.lng", kShippedLang);
     EXPECT_EQ(lang.HelpFile(), "helpen.chm");
     EXPECT_EQ(lang.NationalName(), "English");
@@ -126,7 +126,7 @@ TEST(ShippedLanguagesTest, EnglishFileHoldsExactlyTheBuiltInTexts) {
     EXPECT_EQ(lang.PopupFile(), "popupen.txt");
 
     AdvStringList table;
-    table.SetTexts(std::vector<std::string>(60, "stale"));
+    table.SetTexts(std::vector<std::string>(lngCount, "stale"));
     lang.TranslateStrings(table);
     for (int i = 0; i < table.Count(); ++i) {
         EXPECT_EQ(table.Text(i), AdvStringList::BuiltInText(i)) << table.Key(i);
