@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "core/text_util.h"
 #include "platform/console.h"
 
 namespace quorvel {
@@ -144,12 +145,14 @@ ConsoleMessageBox::ConsoleMessageBox(int outputFd) : m_fd(outputFd) {}
 
 MessageAnswer ConsoleMessageBox::Show(const std::string& title, const std::string& text,
                                       const MessageStyle& style) {
+    // A name in a message is data: a control sequence in it is shown, never
+    // obeyed by the terminal.
     std::string block;
     block.reserve(title.size() + text.size() + 16);
     block += "[";
-    block += title;
+    block += EscapeControls(title);
     block += "]\n";
-    block += text;
+    block += EscapeControls(text, true);
     if (block.back() != '\n') {
         block += '\n';
     }

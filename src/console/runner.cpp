@@ -11,6 +11,7 @@
 #include "console/command_line.h"
 #include "console/console_message_box.h"
 #include "console/service_commands.h"
+#include "core/text_util.h"
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
 #include "platform/console.h"
@@ -31,7 +32,7 @@ void Print(const std::string& text) {
 namespace {
 
 std::string LoadFailureText(const std::string& path) {
-    return FormatMessage(Strings().OemText(lngCantLoad) + " \"%s\".", path);
+    return FormatMessage(Strings().OemText(lngCantLoad) + " \"%s\".", EscapeControls(path));
 }
 
 // The item list of one run and the end request. The list is touched by the
@@ -142,7 +143,8 @@ int RunConsole(const std::optional<std::string>& config) {
     bool loaded = session.Load(path, [&](bool ok) {
         if (ok) {
             Print(FormatMessage(
-                Strings().OemText(lngLoaded) + "\n" + Strings().OemText(lngStarted) + "\n", path));
+                Strings().OemText(lngLoaded) + "\n" + Strings().OemText(lngStarted) + "\n",
+                EscapeControls(path)));
         } else {
             Print(LoadFailureText(path) + "\n");
         }

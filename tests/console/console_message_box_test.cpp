@@ -117,5 +117,15 @@ TEST_F(ConsoleMessageBoxTest, WithoutATerminalQuestionsAreAnsweredYesAtOnce) {
     EXPECT_EQ(released.get(), MessageAnswer::Yes);
 }
 
+// A name in a message reaches the terminal as text: escape sequences and
+// control characters of the data are shown escaped, the message keeps its
+// lines, and text in other scripts stays as it is.
+TEST_F(ConsoleMessageBoxTest, ControlCharactersOfTheDataAreShownEscaped) {
+    ConsoleMessageBox box(m_fd);
+    box.Show("T\x1b[2J", "New: \x1b]0;owned\x07 x\x7f\xc2\x9b\xff\r\nZeile 2: \xc3\xa4\t.", {});
+    EXPECT_EQ(test::ReadFile(m_path),
+              "[T\\x1b[2J]\nNew: \\x1b]0;owned\\x07 x\\x7f\\u009b\\xff\nZeile 2: \xc3\xa4\t.\n");
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -74,6 +74,17 @@ TEST(UnitFileTest, DescriptionCannotInjectLines) {
 // the test runs and undone afterwards.
 using test::ScopedEnv;
 
+// systemd takes no quote, backslash or line break in the program path of
+// ExecStart: such a path is refused before any unit is written.
+TEST(UnitFileTest, InstallRefusesAProgramPathTheManagerWouldReject) {
+    test::TempDir dir;
+    ScopedEnv units("QUORVEL_SYSTEMD_UNIT_DIR", (dir / "units").c_str());
+    for (const char* path : {"/opt/a\"b/quorvinsvc", "/opt/a\\b/quorvinsvc", "/opt/a\nb/quorvinsvc"}) {
+        EXPECT_FALSE(InstallService(path)) << path;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "units"));
+}
+
 TEST(UnitDirectoryTest, FollowsTheManager) {
     ScopedEnv override("QUORVEL_SYSTEMD_UNIT_DIR", nullptr);
     ScopedEnv config("XDG_CONFIG_HOME", "/tmp/cfg-home");

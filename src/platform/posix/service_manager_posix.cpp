@@ -268,6 +268,16 @@ std::string ServiceManager::UnitPath(const std::string& name) const {
 }
 
 bool ServiceManager::Install(const ServiceUnit& unit) {
+    // systemd takes no escape in the program path of ExecStart: a path
+    // holding a quote, a backslash or a control character would give a
+    // unit the manager refuses, so it is refused here.
+    if (unit.command.empty() ||
+        std::any_of(unit.command.front().begin(), unit.command.front().end(), [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return c == '"' || c == '\\' || u < 0x20 || u == 0x7f;
+        })) {
+        return false;
+    }
     std::string path = UnitPath(unit.name);
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
