@@ -42,12 +42,15 @@ std::string MonitorProcess::Header() {
     return header;
 }
 
-bool MonitorProcess::Load(const std::string& path) {
+bool MonitorProcess::Load(const std::string& path, std::string* content) {
     auto text = platform::ReadWholeFile(path);
     if (!text) {
         return false;
     }
     LoadText(*text);
+    if (content != nullptr) {
+        *content = std::move(*text);
+    }
     return true;
 }
 

@@ -22,8 +22,9 @@ public:
 
     /// Reads a configuration file and appends its entries; each item starts
     /// as soon as its block is read unless it or the whole list is paused.
-    /// False only when the file cannot be opened.
-    bool Load(const std::string& path);
+    /// False only when the file cannot be opened. content, when given,
+    /// receives the bytes that were read.
+    bool Load(const std::string& path, std::string* content = nullptr);
     /// Reads a configuration from text (the same rules as Load).
     void LoadText(std::string_view text);
     /// Writes all entries (or those selected) to a file atomically; false

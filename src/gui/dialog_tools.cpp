@@ -113,6 +113,14 @@ bool IsPlainF1(const QKeyEvent* event) {
     return event->key() == Qt::Key_F1 && modifiers == Qt::NoModifier;
 }
 
+QString PlainToolTip(const QString& text) {
+    if (text.isEmpty()) {
+        return text;
+    }
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
 QString WithoutLineBreaks(QString text, QChar separator) {
     static const QRegularExpression kBreak(QStringLiteral("\r\n|\r|\n"));
     return text.replace(kBreak, QString(separator));

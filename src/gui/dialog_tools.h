@@ -72,4 +72,8 @@ bool IsPlainF1(const QKeyEvent* event);
 /// a configuration line can hold none, and a pasted one must not end it.
 QString WithoutLineBreaks(QString text, QChar separator);
 
+/// A tooltip that shows text as it is: Qt takes a tooltip that looks like
+/// markup for markup, and a file's name may look like anything.
+QString PlainToolTip(const QString& text);
+
 }  // namespace quorvel::gui

@@ -1,6 +1,7 @@
 #include "gui/file_op_dialogs.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QProgressDialog>
 
 #include "gui/message_boxes.h"
@@ -49,6 +50,9 @@ void FileOpDialogs::Progress(const platform::FileOperation& operation, const std
     ThreadBridge::Instance().Call([&] {
         if (!m_progress) {
             m_progress = new QProgressDialog();
+            auto* label = new QLabel(m_progress);
+            label->setTextFormat(Qt::PlainText);  // the label names files
+            m_progress->setLabel(label);
             m_progress->setWindowTitle(Title());
             m_progress->setCancelButton(nullptr);
             m_progress->setRange(0, 0);

@@ -1,6 +1,7 @@
 #include "gui/item_list_model.h"
 
 #include "engine/base_monitoring.h"
+#include "gui/dialog_tools.h"
 #include "gui/pictures.h"
 
 namespace quorvel::gui {
@@ -30,8 +31,9 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
         case StateColumn:
             return role == Qt::DecorationRole ? QVariant(Pictures::State(row.state)) : QVariant();
         case PathColumn:
-            return role == Qt::DisplayRole || role == Qt::ToolTipRole ? QVariant(row.path)
-                                                                      : QVariant();
+            return role == Qt::DisplayRole   ? QVariant(row.path)
+                   : role == Qt::ToolTipRole ? QVariant(PlainToolTip(row.path))
+                                             : QVariant();
         case IntervalColumn:
             return role == Qt::DisplayRole ? QVariant(row.interval) : QVariant();
         case ActionsColumn:
@@ -44,8 +46,9 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case CommentColumn:
-            return role == Qt::DisplayRole || role == Qt::ToolTipRole ? QVariant(row.comment)
-                                                                      : QVariant();
+            return role == Qt::DisplayRole   ? QVariant(row.comment)
+                   : role == Qt::ToolTipRole ? QVariant(PlainToolTip(row.comment))
+                                             : QVariant();
         default:
             return {};
     }

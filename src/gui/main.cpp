@@ -79,7 +79,7 @@ int Run(QApplication& app) {
     const QString path =
         typed.isEmpty() ? QString::fromStdString(platform::DefaultConfigurationFile()) : typed;
     form->SetConfigName(path);
-    if (!form->LoadConfiguration(path) && !typed.isEmpty()) {
+    if (!form->OpenStartConfiguration(path, !typed.isEmpty()) && !typed.isEmpty()) {
         MessageBoxes::Show(
             form.get(), QStringLiteral("Quorvel"),
             QString::fromStdString(Strings().Text(lngCantLoad)) + " \"" + path + "\".",

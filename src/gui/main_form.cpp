@@ -14,9 +14,12 @@
 
 #include <algorithm>
 
+#include "core/activity_log.h"
+#include "core/text_util.h"
 #include "engine/base_monitoring.h"
 #include "engine/check_file_thread.h"
 #include "engine/monitor_process.h"
+#include "gui/configuration_trust.h"
 #include "gui/file_dialogs.h"
 #include "gui/form_positions.h"
 #include "gui/form_translator.h"
@@ -119,6 +122,9 @@ MainForm::MainForm(QWidget* parent)
     m_stateLabel = new QLabel(statusBar());
     m_modifiedLabel = new QLabel(statusBar());
     m_emptyLabel = new QLabel(statusBar());
+    for (QLabel* label : {m_stateLabel, m_modifiedLabel, m_emptyLabel}) {
+        label->setTextFormat(Qt::PlainText);
+    }
     for (QLabel* label : {m_stateLabel, m_modifiedLabel}) {
         label->setFixedWidth(100);
         label->setAlignment(Qt::AlignCenter);
@@ -367,14 +373,53 @@ void MainForm::SetConfigName(const QString& path) {
     m_configName = path;
 }
 
-bool MainForm::LoadConfiguration(const QString& path) {
+bool MainForm::LoadConfiguration(const QString& path, QByteArray* content) {
     const int before = m_list->Count();
-    const bool loaded = m_list->Load(path.toStdString());
+    std::string text;
+    const bool loaded = m_list->Load(path.toStdString(), content != nullptr ? &text : nullptr);
+    if (content != nullptr) {
+        *content = QByteArray::fromStdString(text);
+    }
     const int added = m_list->Count() - before;
     m_model->InsertRows(before, added);
     for (int row = before; row < m_list->Count(); ++row) {
         FillRow(row);
     }
+    return loaded;
+}
+
+bool MainForm::OpenStartConfiguration(const QString& path, bool named) {
+    const bool own = QFileInfo(path).absoluteFilePath() ==
+                     QFileInfo(QString::fromStdString(platform::DefaultConfigurationFile()))
+                         .absoluteFilePath();
+    if (!named || own) {
+        return LoadConfiguration(path);
+    }
+    // Nothing starts before the answer: the items load held.
+    const bool wasStopped = m_list->AllPaused();
+    SetMonitoringStopped(true);
+    QByteArray content;
+    const bool loaded = LoadConfiguration(path, &content);
+    constexpr std::size_t kShown = 5;
+    std::size_t count = 0;
+    const std::vector<std::string> acting = ActionsThatAct(*m_list, kShown, &count);
+    bool start = acting.empty() || ConfigurationTrust::IsTrusted(path, content);
+    if (!start) {
+        QString text = Text(lngRunsPrograms) + "\n";
+        for (const std::string& line : acting) {
+            text += "\n" + QString::fromStdString(line);
+        }
+        if (count > acting.size()) {
+            text += "\n...";
+        }
+        text += "\n\n" + Text(lngStartMonitoring);
+        start = MessageBoxes::Show(this, kProduct, text, QMessageBox::Warning,
+                                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        if (start) {
+            ConfigurationTrust::Trust(path, content);
+        }
+    }
+    SetMonitoringStopped(wasStopped || !start);
     return loaded;
 }
 
@@ -633,9 +678,15 @@ bool MainForm::SaveTo(const QString& path) {
     if (path.toStdString() == platform::DefaultConfigurationFile()) {
         platform::CreateDirectories(QFileInfo(path).absolutePath().toStdString(), 0700);
     }
-    if (m_list->Save(path.toStdString())) {
+    std::string error;
+    if (m_list->Save(path.toStdString(), {}, &error)) {
+        // What the user saved from the program runs without asking later.
+        if (auto saved = platform::ReadWholeFile(path.toStdString())) {
+            ConfigurationTrust::Trust(path, QByteArray::fromStdString(*saved));
+        }
         return true;
     }
+    ActivityLog::Report(LogLevel::Error, error);
     MessageBoxes::Show(this, kProduct, Text(lngCantSave), QMessageBox::Critical, QMessageBox::Ok);
     return false;
 }
@@ -685,7 +736,9 @@ void MainForm::ExportCommand() {
     const auto selected = [&rows](int i) {
         return std::binary_search(rows.begin(), rows.end(), i);
     };
-    if (!m_list->Save(path.toStdString(), selected)) {
+    std::string error;
+    if (!m_list->Save(path.toStdString(), selected, &error)) {
+        ActivityLog::Report(LogLevel::Error, error);
         MessageBoxes::Show(this, kProduct, Text(lngCantSave), QMessageBox::Critical,
                            QMessageBox::Ok);
     }
@@ -826,7 +879,10 @@ void MainForm::DoActionNow() {
 }
 
 void MainForm::StopOrContinueAll() {
-    const bool stop = !m_list->AllPaused();
+    SetMonitoringStopped(!m_list->AllPaused());
+}
+
+void MainForm::SetMonitoringStopped(bool stop) {
     m_list->SetAllPaused(stop);
     UpdateAllStoppedCaptions();
     ShowTrayPicture(stop ? TrayPicture::Stopped : TrayPicture::Normal);
@@ -944,6 +1000,14 @@ void MainForm::DropPaths(const QStringList& paths) {
         return;
     }
     m_droppedPath = paths.front().left(259);
+    if (HasLineBreak(m_droppedPath.toStdString())) {
+        // No configuration line can hold it, and the item would watch
+        // something else than what was dropped.
+        MessageBoxes::Show(this, kProduct, Text(lngLineBreakInName) + "\n" + m_droppedPath,
+                           QMessageBox::Warning, QMessageBox::Ok);
+        m_droppedPath.clear();
+        return;
+    }
     const QFileInfo info(m_droppedPath);
     if (info.isDir()) {
         AddDirectoryCommand();

@@ -69,8 +69,18 @@ public:
     void SetConfigName(const QString& path);
     const QString& ConfigName() const { return m_configName; }
     /// Appends the entries of a configuration file and starts its items;
-    /// false only when the file cannot be opened.
-    bool LoadConfiguration(const QString& path);
+    /// false only when the file cannot be opened. content, when given,
+    /// receives the bytes that were read.
+    bool LoadConfiguration(const QString& path, QByteArray* content = nullptr);
+    /// Loads the configuration the program starts with. One named from
+    /// outside (the command line, a double click on the file) that runs
+    /// programs, changes files or closes programs, and that this user did not
+    /// let run in this form before, loads with monitoring stopped and asks
+    /// first; Yes starts it and remembers the answer. The user's default
+    /// configuration and files saved from the program never ask.
+    bool OpenStartConfiguration(const QString& path, bool named);
+    /// Stops every item (or lets them go on) and shows it.
+    void SetMonitoringStopped(bool stopped);
     /// The caption with the configuration's name; selects the first row.
     void ShowConfigName();
     /// Menu pictures, refresh period, tray, restore click, single instance,

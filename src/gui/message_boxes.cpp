@@ -52,7 +52,11 @@ std::optional<QMessageBox::StandardButton> Scripted(const QString& title, const 
 QMessageBox* MakeBox(QWidget* parent, const QString& title, const QString& text,
                      QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
                      bool alwaysOnTop) {
-    auto* box = new QMessageBox(icon, title, text, buttons, parent);
+    auto* box = new QMessageBox(icon, title, QString(), buttons, parent);
+    // A message may hold a file's name: it is shown as the text it is, never
+    // as markup that loads pictures or offers links.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
     box->setEscapeButton(EscapeOf(buttons));
     if (alwaysOnTop) {
         box->setWindowFlag(Qt::WindowStaysOnTopHint, true);

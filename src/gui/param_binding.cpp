@@ -17,8 +17,10 @@ void ParamBindings::ShowText(QLineEdit* field, const std::string& value) {
 
 std::string ParamBindings::ReadText(const QLineEdit* field) const {
     const QString text = field->text();
-    if (auto it = m_shown.find(field);
-        it != m_shown.end() && QString::fromStdString(it->second) == text) {
+    // An unchanged value goes back exactly as it came, unless it holds a
+    // line break, which no configuration line can hold.
+    if (auto it = m_shown.find(field); it != m_shown.end() && !HasLineBreak(it->second) &&
+                                       QString::fromStdString(it->second) == text) {
         return it->second;
     }
     return WithoutLineBreaks(text, m_lists.count(field) != 0 ? QChar(';') : QChar(' '))

@@ -1,11 +1,10 @@
 #include "gui/single_instance.h"
 
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 
+#include "core/activity_log.h"
 #include "platform/paths.h"
 
 namespace quorvel::gui {
@@ -14,12 +13,10 @@ namespace {
 
 constexpr int kConnectWait = 1000;  // ms for a running instance to answer
 
-QString RuntimeDirectory() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(runtime).exists()) {
-        return runtime;
-    }
-    return QDir::tempPath();
+// Only a process of this very user may give or take orders.
+bool SameUser(const QLocalSocket& socket) {
+    const auto peer = platform::SocketPeerUserId(static_cast<long long>(socket.socketDescriptor()));
+    return peer && *peer == platform::CurrentUserId();
 }
 
 }  // namespace
@@ -33,7 +30,12 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::SocketPath() {
-    return RuntimeDirectory() + "/QUORVEL.MUTEX-" + QString::number(platform::CurrentUserId());
+    const auto directory = platform::PrivateRuntimeDirectory();
+    if (!directory) {
+        return {};
+    }
+    return QString::fromStdString(*directory) + "/QUORVEL.MUTEX-" +
+           QString::number(platform::CurrentUserId());
 }
 
 bool SingleInstance::Holding() const {
@@ -44,6 +46,14 @@ SingleInstance::Outcome SingleInstance::Claim() {
     if (Holding()) {
         return Outcome::Holding;
     }
+    // In a directory nobody else can enter, so no other user can listen
+    // there first and answer in our place.
+    std::string why;
+    if (!platform::PrivateRuntimeDirectory(&why)) {
+        ActivityLog::Report(LogLevel::Warning,
+                            "No single instance: " + why + "; this start runs on its own");
+        return Outcome::Unavailable;
+    }
     const QString path = SocketPath();
     // Two starts at the same moment take turns here.
     QLockFile lock(path + ".lock");
@@ -52,7 +62,7 @@ SingleInstance::Outcome SingleInstance::Claim() {
 
     QLocalSocket probe;
     probe.connectToServer(path);
-    if (probe.waitForConnected(kConnectWait)) {
+    if (probe.waitForConnected(kConnectWait) && SameUser(probe)) {
         probe.write("restore\n");
         probe.flush();
         probe.waitForBytesWritten(kConnectWait);
@@ -70,6 +80,11 @@ SingleInstance::Outcome SingleInstance::Claim() {
     m_server = server;
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* client = m_server->nextPendingConnection()) {
+            if (!SameUser(*client)) {
+                client->abort();
+                client->deleteLater();
+                continue;
+            }
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
                 if (client->readAll().contains("restore")) {
                     emit RestoreRequested();

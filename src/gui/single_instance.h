@@ -8,10 +8,12 @@ class QLocalServer;
 namespace quorvel::gui {
 
 /// One running program per user when asked for: a per-user local socket
-/// ("QUORVEL.MUTEX" and the user id, in $XDG_RUNTIME_DIR). A second start
-/// connects, asks the first to restore itself and ends; only when nobody
-/// answers does a start listen itself. A socket left behind by a killed
-/// instance never keeps a new one from starting.
+/// ("QUORVEL.MUTEX" and the user id) in a directory nobody else can enter
+/// ($XDG_RUNTIME_DIR, else a private one in the temporary directory). A
+/// second start connects, asks the first to restore itself and ends; only
+/// when nobody answers does a start listen itself. Both ends talk only to a
+/// process of the same user. A socket left behind by a killed instance never
+/// keeps a new one from starting.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -26,7 +28,7 @@ public:
     Outcome Claim();
     /// True while this instance holds the name.
     bool Holding() const;
-    /// The socket's full path.
+    /// The socket's full path; empty when no private directory is at hand.
     static QString SocketPath();
 
 signals:

@@ -52,6 +52,17 @@ bool IsPrivileged();
 /// The id of the user the process runs as.
 unsigned CurrentUserId();
 
+/// A directory for this user's sockets that nobody else can enter:
+/// $XDG_RUNTIME_DIR when it is a directory of this user's without access
+/// for others, else "quorvel-<uid>" in the temporary directory, created with
+/// mode 0700 when missing. Nothing, with the reason in error, when that one
+/// is a link, another user's or open to others. No trailing separator.
+std::optional<std::string> PrivateRuntimeDirectory(std::string* error = nullptr);
+
+/// The user id of the process at the other end of a connected local socket
+/// (its descriptor); nothing when the system cannot tell.
+std::optional<unsigned> SocketPeerUserId(long long descriptor);
+
 /// Directory for this program's user settings: $XDG_CONFIG_HOME/quorvel
 /// (~/.config/quorvel). No trailing separator; not created.
 std::string UserConfigDirectory();

@@ -8,6 +8,7 @@ new file. Screenshots go to the artifacts directory.
     python3 desktop_e2e_test.py /path/to/quorvin /path/to/artifacts
 """
 
+import hashlib
 import os
 import re
 import shutil
@@ -22,7 +23,7 @@ from quorvel_test import wait_for  # noqa: E402
 
 PROGRAM = None
 ARTIFACTS = None
-TOOLS = ["Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "import"]
+TOOLS = ["Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop", "import"]
 SKIP = 77  # CTest's code for a skipped test
 
 
@@ -73,21 +74,25 @@ class DesktopTest(unittest.TestCase):
         config_dir = os.path.join(self.tmp, "config", "quorvel")
         os.makedirs(config_dir, exist_ok=True)
         # Tray in use, a single click restores, one instance, Ctrl+Alt+R.
-        with open(os.path.join(config_dir, "registry.ini"), "w") as f:
-            f.write("[Software\\Feldrane\\Quorvel]\nTrayMinimize=dword:1\nSingleRestore=dword:1\n"
-                    "OneInstance=dword:1\nRestoreKey=dword:0000C052\nConfQuit=dword:0\n")
         self.watched = os.path.join(self.tmp, "watched")
         os.makedirs(self.watched, exist_ok=True)
         self.acted = os.path.join(self.tmp, "acted.txt")
         self.config = os.path.join(self.tmp, "desk.mon")
+        text = (";;;\nIsDirectory=1\nFileName=%s\nInterval=3600\nRealTime=1\n"
+                "Comment=Incoming reports\nConditions=1110\n;\nAction=0\nListName=%s\n"
+                "ListParams=%%Name\nListAppend=1\n;\nAction=1\nCommand=true\nEOF\n"
+                ";;;\nIsDirectory=2\nEOF\n"
+                ";;;\nPaused=1\nIsDirectory=0\nFileName=%s\nInterval=60\n"
+                "Comment=The main log\nEOF\n" % (self.watched, self.acted,
+                                                 os.path.join(self.tmp, "app.log")))
         with open(self.config, "w") as f:
-            f.write(";;;\nIsDirectory=1\nFileName=%s\nInterval=3600\nRealTime=1\n"
-                    "Comment=Incoming reports\nConditions=1110\n;\nAction=0\nListName=%s\n"
-                    "ListParams=%%Name\nListAppend=1\n;\nAction=1\nCommand=true\nEOF\n"
-                    ";;;\nIsDirectory=2\nEOF\n"
-                    ";;;\nPaused=1\nIsDirectory=0\nFileName=%s\nInterval=60\n"
-                    "Comment=The main log\nEOF\n" % (self.watched, self.acted,
-                                                     os.path.join(self.tmp, "app.log")))
+            f.write(text)
+        # The user let this configuration run before (it runs a program).
+        digest = hashlib.sha256(text.encode()).hexdigest()
+        with open(os.path.join(config_dir, "registry.ini"), "w") as f:
+            f.write("[Software\\Feldrane\\Quorvel]\nTrayMinimize=dword:1\nSingleRestore=dword:1\n"
+                    "OneInstance=dword:1\nRestoreKey=dword:0000C052\nConfQuit=dword:0\n"
+                    "[Software\\Feldrane\\Quorvel\\Trusted]\n\"%s\"=\"%s\"\n" % (self.config, digest))
         self.program = subprocess.Popen([PROGRAM, self.config], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                         text=True)
@@ -183,6 +188,35 @@ class DesktopTest(unittest.TestCase):
         except subprocess.TimeoutExpired:
             code = None
         self.assertEqual(code, 0)
+
+    def question_shown(self):
+        # The active window is a dialog of the program's (it has an owner).
+        active = run("xdotool", "getactivewindow", env=self.env).stdout.strip()
+        if not active:
+            return False
+        name = run("xdotool", "getwindowname", active, env=self.env).stdout.strip()
+        owner = run("xprop", "-id", active, "WM_TRANSIENT_FOR", env=self.env).stdout
+        return name == "Quorvel" and "window id" in owner
+
+    def test_an_opened_configuration_that_runs_programs_asks_first(self):
+        # What a double click on a downloaded file does.
+        self.program.terminate()
+        self.program.wait(timeout=30)
+        pwned = os.path.join(self.tmp, "pwned")
+        downloaded = os.path.join(self.tmp, "holiday-photos.mon")
+        with open(downloaded, "w") as f:
+            f.write(";;;\nIsDirectory=0\nFileName=%s\nMustExist=1\nInterval=1\n;\n"
+                    "Action=1\nCommand=touch\nParams=%s\nEOF\n"
+                    % (os.path.join(self.tmp, "missing"), pwned))
+        self.program = subprocess.Popen([PROGRAM, downloaded], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True)
+        self.assertTrue(wait_for(self.question_shown), "no question before the start")
+        run("import", "-window", "root", os.path.join(ARTIFACTS, "trust-question.png"),
+            env=self.env)
+        self.assertFalse(os.path.exists(pwned), "an item ran before the answer")
+        self.keys("Return")  # Yes
+        self.assertTrue(wait_for(lambda: os.path.exists(pwned)), "Yes did not start monitoring")
 
     def find(self, title):
         r = run("xdotool", "search", "--name", "^%s$" % title, env=self.env)

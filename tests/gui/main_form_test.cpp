@@ -5,6 +5,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QMessageBox>
+#include <QTimer>
 #include <QToolBar>
 
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include "gui/single_instance.h"
 #include "gui/tray_icon.h"
 #include "gui_test_util.h"
+#include "settings/adv_string_list.h"
 #include "settings/options.h"
 #include "settings/registry_store.h"
 
@@ -338,6 +341,102 @@ TEST_F(MainFormTest, ASecondStartRestoresTheFirstAndAStaleSocketKeepsNoneFromSta
     EXPECT_EQ(second.Claim(), gui::SingleInstance::Outcome::OtherRestored);
     EXPECT_TRUE(WaitUntil([&] { return restored; }));
     EXPECT_FALSE(second.Holding());
+}
+
+// With XDG_RUNTIME_DIR unset the socket goes into a directory of this
+// user's in the temporary directory; one that others may enter (someone may
+// have made it and listen there) is never used.
+TEST_F(MainFormTest, TheInstanceSocketLivesOnlyWhereNobodyElseCanEnter) {
+    test::ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+    test::ScopedEnv tmp("TMPDIR", m_dir.Path().string());
+    const fs::path own = m_dir.Path() / ("quorvel-" + std::to_string(::geteuid()));
+    fs::create_directory(own);
+    fs::permissions(own, fs::perms::all);
+    gui::SingleInstance open;
+    EXPECT_EQ(open.Claim(), gui::SingleInstance::Outcome::Unavailable);
+    fs::remove(own);
+    gui::SingleInstance first;
+    ASSERT_EQ(first.Claim(), gui::SingleInstance::Outcome::Holding);
+    EXPECT_EQ(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_TRUE(gui::SingleInstance::SocketPath().startsWith(QString::fromStdString(own.string())));
+}
+
+// A file's name is text wherever it appears: never markup that loads a
+// picture or offers a link.
+TEST_F(MainFormTest, NamesInMessagesAndTooltipsAreShownAsText) {
+    MessageBoxes::SetAnswering(false);  // a real box, closed by the timer
+    Qt::TextFormat format = Qt::RichText;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            format = box->textFormat();
+            box->accept();
+        }
+    });
+    MessageBoxes::Show(nullptr, "Quorvel", "New upload: <img src=probe.png>",
+                       QMessageBox::Information, QMessageBox::Ok);
+    MessageBoxes::SetAnswering(true);
+    EXPECT_EQ(format, Qt::PlainText);
+
+    m_dir.Write("tip.mon", ";;;\nPaused=1\nFileName=<b>bold</b>\nEOF\n");
+    ASSERT_TRUE(m_form->LoadConfiguration(QString::fromStdString(m_dir / "tip.mon")));
+    const QString tip =
+        m_form->Model().index(0, gui::ItemListModel::PathColumn).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("&lt;b&gt;bold&lt;/b&gt;")) << tip.toStdString();
+}
+
+// No configuration line can hold a name with a line break: such a drop is
+// refused with a message and adds nothing.
+TEST_F(MainFormTest, ADroppedNameWithALineBreakIsRefused) {
+    m_form->DropPaths({QString::fromStdString(m_dir / "x\n;\nAction=1\nCommand=touch")});
+    ASSERT_EQ(MessageBoxes::Shown().size(), 1u);
+    EXPECT_TRUE(MessageBoxes::Shown()[0].text.startsWith(
+        QString::fromStdString(Strings().Text(lngLineBreakInName))));
+    EXPECT_EQ(m_form->Model().rowCount(), 0);
+}
+
+// A configuration opened from outside that runs programs is a script: it
+// loads stopped and asks, once per content; what the user saved never asks.
+TEST_F(MainFormTest, AnOpenedConfigurationThatRunsProgramsAsksBeforeItStarts) {
+    const std::string text = ";;;\nIsDirectory=0\nFileName=" + (m_dir / "missing") +
+                             "\nMustExist=1\nInterval=1\n;\nAction=1\nCommand=touch\nParams=" +
+                             (m_dir / "pwned") + "\nEOF\n";
+    const QString path = QString::fromStdString(m_dir.Write("holiday-photos.mon", text));
+    auto reopen = [&] {
+        m_form.reset();
+        ASSERT_TRUE(BaseMonitoring::WaitForWorkers(std::chrono::seconds(20)));
+        MessageBoxes::ClearShown();
+        m_form = std::make_unique<MainForm>();
+    };
+    ASSERT_TRUE(m_form->OpenStartConfiguration(path, true));  // answered No
+    ASSERT_EQ(MessageBoxes::Shown().size(), 1u);
+    EXPECT_TRUE(MessageBoxes::Shown()[0].text.contains("touch"));
+    EXPECT_TRUE(m_form->List().AllPaused());
+    ASSERT_TRUE(m_form->List().Get(0));
+    EXPECT_TRUE(m_form->List().Get(0)->Suspended());
+
+    reopen();
+    MessageBoxes::AnswerNext(QMessageBox::Yes);
+    ASSERT_TRUE(m_form->OpenStartConfiguration(path, true));
+    EXPECT_EQ(MessageBoxes::Shown().size(), 1u);
+    EXPECT_FALSE(m_form->List().AllPaused());
+
+    reopen();  // trusted as it is now
+    ASSERT_TRUE(m_form->OpenStartConfiguration(path, true));
+    EXPECT_TRUE(MessageBoxes::Shown().empty());
+    EXPECT_FALSE(m_form->List().AllPaused());
+
+    reopen();  // a changed file is a stranger again
+    m_dir.Write("holiday-photos.mon", text + ";\n");
+    ASSERT_TRUE(m_form->OpenStartConfiguration(path, true));
+    EXPECT_EQ(MessageBoxes::Shown().size(), 1u);
+    EXPECT_TRUE(m_form->List().AllPaused());
+
+    // Saved from the program: trusted.
+    FileDialogs::AnswerNext(path);
+    ASSERT_TRUE(m_form->SaveAsCommand());
+    reopen();
+    ASSERT_TRUE(m_form->OpenStartConfiguration(path, true));
+    EXPECT_TRUE(MessageBoxes::Shown().empty());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,69 @@ std::string HomeDirectory() {
 
 unsigned CurrentUserId() {
     return static_cast<unsigned>(::getuid());
+}
+
+namespace {
+
+// True when path is a real directory of ours that nobody else may enter;
+// why says what is wrong otherwise.
+bool PrivateDirectory(const std::string& path, std::string& why) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        why = "\"" + path + "\" does not exist";
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        why = "\"" + path + "\" is not a directory";
+    } else if (st.st_uid != ::geteuid()) {
+        why = "\"" + path + "\" belongs to another user";
+    } else if ((st.st_mode & 077) != 0) {
+        why = "\"" + path + "\" is open to other users";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> PrivateRuntimeDirectory(std::string* error) {
+    std::string why;
+    if (auto runtime = GetEnvironment("XDG_RUNTIME_DIR"); runtime && !runtime->empty()) {
+        while (runtime->size() > 1 && runtime->back() == '/') {
+            runtime->pop_back();
+        }
+        if (PrivateDirectory(*runtime, why)) {
+            return *runtime;
+        }
+    }
+    std::error_code ec;
+    std::string temp = std::filesystem::temp_directory_path(ec).string();
+    if (ec || temp.empty()) {
+        temp = "/tmp";
+    }
+    while (temp.size() > 1 && temp.back() == '/') {
+        temp.pop_back();
+    }
+    const std::string dir = temp + "/quorvel-" + std::to_string(::geteuid());
+    ::mkdir(dir.c_str(), 0700);  // an existing one is checked below, whoever made it
+    if (PrivateDirectory(dir, why)) {
+        return dir;
+    }
+    if (error != nullptr) {
+        *error = why;
+    }
+    return std::nullopt;
+}
+
+std::optional<unsigned> SocketPeerUserId(long long descriptor) {
+    struct ucred credentials {};
+    socklen_t length = sizeof(credentials);
+    if (descriptor < 0 || ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED,
+                                       &credentials, &length) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(credentials.uid);
 }
 
 bool IsPrivileged() {

@@ -109,6 +109,21 @@ bool IsPrivileged() {
     return elevated;
 }
 
+std::optional<std::string> PrivateRuntimeDirectory(std::string* /*error*/) {
+    // The user's own temporary directory, which others cannot enter.
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+    std::string dir = win32::Narrow(std::wstring_view(buffer, n));
+    while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/')) {
+        dir.pop_back();
+    }
+    return dir;
+}
+
+std::optional<unsigned> SocketPeerUserId(long long /*descriptor*/) {
+    return std::nullopt;
+}
+
 unsigned CurrentUserId() {
     // The session stands in for the user: per-user names stay apart between
     // users logged on at once.
