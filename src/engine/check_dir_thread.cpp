@@ -286,6 +286,8 @@ bool CheckDirThread::Check() {
         rules, m_snapshot, fresh, Files(), now, baseline,
         [this] { return StopRequested() || ResetRequested(); }, watcher, path);
     if (incremental) {
+        // What may have changed unannounced is looked at again every time.
+        DirScan::AddVolatile(changes, m_volatile);
         scan.WalkChanged(changes);
         m_incrementalChecks.fetch_add(1, std::memory_order_acq_rel);
     } else {
@@ -330,6 +332,7 @@ bool CheckDirThread::Check() {
         fulfilled = State() == ItemState::Triggered;
     }
 
+    m_volatile = scan.TakeVolatile();
     fresh.Trim();
     std::swap(m_snapshot, fresh);
     if (m_realTime->Value()) {

@@ -80,6 +80,7 @@ private:
     std::atomic<bool> m_notified{false};  // a notification asked for the next check
     std::atomic<bool> m_wholeNext{true};  // the next check reads the whole tree
     std::string m_lastWalk;               // worker only: path and masks of the last walk
+    std::vector<std::string> m_volatile;  // worker only: entries to look at in every walk
 
     StringParam* m_cacheId;
     BoolParam* m_realTime;

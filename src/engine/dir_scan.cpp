@@ -197,6 +197,10 @@ void DirScan::Visit(platform::ScanEntry& e) {
         m_fresh.Append(key, time, e.Size());
     }
     const std::size_t index = m_fresh.Size() - 1;
+    if (e.IsSymlink() || (e.IsRealDirectory() && !ownEntry) ||
+        (!e.IsDirectory() && e.LinkCount() > 1)) {
+        m_volatile.emplace_back(e.FullPath().substr(m_root.size()));
+    }
 
     if (m_rules.ignoreOpened && !e.IsDirectory() && InUse(e)) {
         // Passed over this time; a new or changed file is seen as changed
@@ -335,6 +339,32 @@ void DirScan::Defer(std::size_t index) {
         m_fresh.SetSize(index, m_old.SizeAt(old));
     } else {
         m_fresh.PopBack();
+    }
+}
+
+void DirScan::AddVolatile(platform::ChangeSet& changes, const std::vector<std::string>& entries) {
+    if (entries.empty()) {
+        return;
+    }
+    // Directories already named without names: every entry is looked at.
+    std::unordered_set<std::string> everyEntry;
+    for (const std::string& d : changes.directories) {
+        if (changes.names.count(d) == 0) {
+            everyEntry.insert(d);
+        }
+    }
+    for (const std::string& path : entries) {
+        const std::size_t slash = path.rfind(platform::kPathSeparator);
+        std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash);
+        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (everyEntry.count(directory) != 0) {
+            continue;
+        }
+        auto [it, fresh] = changes.names.try_emplace(directory);
+        if (fresh) {
+            changes.directories.push_back(directory);
+        }
+        it->second.insert(std::move(name));
     }
 }
 

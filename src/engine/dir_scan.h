@@ -72,6 +72,16 @@ public:
     /// tree under the same rules (it holds its directories).
     void WalkChanged(const platform::ChangeSet& changes);
 
+    /// The entries of the new snapshot whose details may change without a
+    /// notification naming them: symlinks (their target lives elsewhere),
+    /// files with hard links (written through another name) and directories
+    /// the walk did not enter (nothing watches inside them). Paths relative
+    /// to the root. A walk of the changes must look at them again.
+    std::vector<std::string> TakeVolatile() { return std::move(m_volatile); }
+    /// Adds the volatile entries of the previous walk to the changes, so
+    /// that the walk of the changes looks at each of them.
+    static void AddVolatile(platform::ChangeSet& changes, const std::vector<std::string>& entries);
+
     /// True when an entry was reported (added, changed or old).
     bool Reported() const { return m_reported; }
     /// The old entries not met again, in old snapshot order.
@@ -157,6 +167,7 @@ private:
     std::vector<std::uint8_t> m_touched;  // old record -> something below it is read
     std::vector<const std::unordered_set<std::string>*> m_names;  // old record -> changed names
     std::vector<std::size_t> m_deleted;
+    std::vector<std::string> m_volatile;
 
     class TimeConverter;
     std::unique_ptr<TimeConverter> m_times;

@@ -39,6 +39,9 @@ public:
     EpochTime Modified() const { return m_modified; }
     std::uint64_t Device() const { return m_device; }
     std::uint64_t Inode() const { return m_inode; }
+    /// Names the entry's file has (after Resolve): more than 1 for a file
+    /// with hard links, whose data may change through another name.
+    std::uint64_t LinkCount() const { return m_links; }
     /// Opens a real directory entry without following links; invalid when
     /// that fails.
     UniqueFd OpenAsDirectory() const;
@@ -60,6 +63,7 @@ private:
     EpochTime m_modified;
     std::uint64_t m_device = 0;
     std::uint64_t m_inode = 0;
+    std::uint64_t m_links = 1;
 };
 
 /// Walks a directory tree without recursion, so any depth fits, and never

@@ -72,12 +72,19 @@ struct ChangeNotifier::Impl : ChangeCollector {
     std::string root;
     bool subtree = false;
     bool directoryNames = false;
+    bool walkSubtree = true;
     std::vector<char> buffer = std::vector<char>(64 * 1024);
 
     // Everything below is shared with the threads that walk the tree.
     mutable std::mutex mutex;
     int rootWatch = -1;
+    // The root went away or moved since the changes were last taken: only a
+    // walk of the whole tree can tell what is there now.
     bool rootGone = false;
+    // While the root is away its parent is watched for its return; -1 when
+    // not. givenUp: not even the parent can be watched.
+    int parentWatch = -1;
+    bool givenUp = false;
     std::unordered_map<int, Watch> watches;
     std::uint64_t generation = 0;
     std::unordered_map<std::uint32_t, int> moving;  // cookie -> watch detached by IN_MOVED_FROM
@@ -249,6 +256,76 @@ struct ChangeNotifier::Impl : ChangeCollector {
         return child >= 0 && AddSubtree(child, absolute);
     }
 
+    // The parent directory of the root and the root's name in it.
+    std::pair<std::string, std::string> ParentAndName() const {
+        std::string path = root;
+        while (path.size() > 1 && path.back() == '/') {
+            path.pop_back();
+        }
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos) {
+            return {".", path};
+        }
+        return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+    }
+
+    // Watches the directory now at the root's path as the root. False when
+    // there is none (yet).
+    bool WatchRoot() {
+        UniqueFd fd = OpenDirectory(root);
+        struct stat st {};
+        if (!fd || ::fstat(fd.Get(), &st) != 0) {
+            return false;
+        }
+        const int wd = ::inotify_add_watch(inotify.Get(), ProcFdPath(fd).c_str(), kWatchMask);
+        if (wd < 0) {
+            return false;
+        }
+        rootWatch = wd;
+        Watch& w = watches[wd];
+        w = Watch{};
+        w.device = static_cast<std::uint64_t>(st.st_dev);
+        w.inode = static_cast<std::uint64_t>(st.st_ino);
+        w.generation = generation;
+        if (subtree && walkSubtree) {
+            AddSubtree(rootWatch, root);
+        }
+        return true;
+    }
+
+    // The root was deleted or moved away: the watches of what it held go
+    // (a moved tree is not ours any more), and its parent is watched until
+    // a directory of the root's name comes back, which is then the root.
+    void RootWentAway() {
+        rootGone = true;
+        for (const auto& [wd, watch] : watches) {
+            ::inotify_rm_watch(inotify.Get(), wd);
+        }
+        rootWatch = -1;
+        watches.clear();
+        moving.clear();
+        if (parentWatch < 0) {
+            const auto [parent, name] = ParentAndName();
+            parentWatch = ::inotify_add_watch(inotify.Get(), parent.c_str(),
+                                              IN_CREATE | IN_MOVED_TO | kSelfEvents | IN_ONLYDIR);
+            if (parentWatch < 0) {
+                givenUp = true;
+                return;
+            }
+        }
+        RootCameBack();  // it may be back already
+    }
+
+    // Answers true when the root is watched again.
+    bool RootCameBack() {
+        if (!WatchRoot()) {
+            return false;
+        }
+        ::inotify_rm_watch(inotify.Get(), parentWatch);
+        parentWatch = -1;
+        return true;
+    }
+
     // Reads the queued events; answers whether any of them counts.
     bool Drain(std::vector<std::string>* changes, bool& failed) {
         bool changed = false;
@@ -281,7 +358,7 @@ struct ChangeNotifier::Impl : ChangeCollector {
             RemoveSubtree(wd);
         }
         moving.clear();
-        failed = rootGone;
+        failed = givenUp;
         return changed;
     }
 
@@ -297,9 +374,20 @@ struct ChangeNotifier::Impl : ChangeCollector {
             incomplete = true;
             return note({});
         }
+        if (ev.wd == parentWatch && parentWatch >= 0) {
+            if ((ev.mask & (kSelfEvents | IN_IGNORED)) != 0) {
+                givenUp = true;  // the parent went too: the interval takes over
+                return note({});
+            }
+            const auto [parent, rootName] = ParentAndName();
+            if ((ev.mask & IN_ISDIR) != 0 && name == rootName && RootCameBack()) {
+                return note({});
+            }
+            return false;
+        }
         if ((ev.mask & IN_IGNORED) != 0) {
             if (ev.wd == rootWatch) {
-                rootGone = true;
+                RootWentAway();
                 return note({});
             }
             if (watches.count(ev.wd) != 0) {
@@ -311,7 +399,7 @@ struct ChangeNotifier::Impl : ChangeCollector {
         if ((ev.mask & kSelfEvents) != 0) {
             if (ev.wd == rootWatch) {
                 // The watched directory itself went away or moved.
-                rootGone = true;
+                RootWentAway();
                 return note({});
             }
             return false;  // its parent reports the same as a name change
@@ -393,7 +481,9 @@ bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directory
     d.watches.clear();
     d.moving.clear();
     d.rootWatch = -1;
+    d.parentWatch = -1;
     d.rootGone = false;
+    d.givenUp = false;
     if (!d.inotify || !d.stopEvent) {
         return false;
     }
@@ -403,23 +493,10 @@ bool ChangeNotifier::Start(const std::string& path, bool subtree, bool directory
     }
     d.subtree = subtree;
     d.directoryNames = directoryNames;
-    UniqueFd fd = OpenDirectory(d.root);
-    struct stat st {};
-    if (!fd || ::fstat(fd.Get(), &st) != 0) {
+    d.walkSubtree = walkSubtree;
+    if (!d.WatchRoot()) {
         d.inotify.Reset();
         return false;
-    }
-    d.rootWatch = ::inotify_add_watch(d.inotify.Get(), ProcFdPath(fd).c_str(), kWatchMask);
-    if (d.rootWatch < 0) {
-        d.inotify.Reset();
-        return false;
-    }
-    Impl::Watch& rootEntry = d.watches[d.rootWatch];
-    rootEntry.device = static_cast<std::uint64_t>(st.st_dev);
-    rootEntry.inode = static_cast<std::uint64_t>(st.st_ino);
-    rootEntry.generation = d.generation;
-    if (subtree && walkSubtree) {
-        d.AddSubtree(d.rootWatch, d.root);
     }
     return true;
 }
@@ -429,7 +506,7 @@ ChangeNotifier::Result ChangeNotifier::Wait(const WaitOptions& options,
     Impl& d = *m_impl;
     {
         std::lock_guard lock(d.mutex);
-        if (!d.inotify || d.rootGone) {
+        if (!d.inotify || d.givenUp) {
             return Result::Failed;
         }
     }
@@ -502,7 +579,10 @@ void ChangeNotifier::Stop() {
 
 ChangeSet ChangeNotifier::TakeChanges() {
     std::lock_guard lock(m_impl->mutex);
-    return m_impl->TakeCollected(m_impl->rootGone);
+    ChangeSet set = m_impl->TakeCollected(m_impl->rootGone);
+    // Told once; while the root is still away every walk is whole anyway.
+    m_impl->rootGone = m_impl->rootWatch < 0;
+    return set;
 }
 
 void ChangeNotifier::BeginWalk() {

@@ -118,6 +118,7 @@ bool ScanEntry::Resolve() {
                   static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
     m_device = static_cast<std::uint64_t>(st.st_dev);
     m_inode = static_cast<std::uint64_t>(st.st_ino);
+    m_links = static_cast<std::uint64_t>(st.st_nlink);
     return m_resolveOk = true;
 }
 

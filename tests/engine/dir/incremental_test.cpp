@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "dir_test_util.h"
@@ -217,6 +218,85 @@ TEST_F(IncrementalTest, ReadingWhatChangedMatchesReadingEverythingThroughARandom
     EXPECT_GT(compared, kSteps / 2);
     // Most checks read only what changed.
     EXPECT_GT(realTime->IncrementalChecks(), static_cast<std::uint64_t>(kSteps / 2));
+}
+
+// Entries whose details change without a notification naming them: a file
+// written through another of its hard links, a symlink whose target changed,
+// a directory the walk does not enter. The real-time item must report what
+// its whole-check twin reports and keep the same snapshot.
+TEST_F(IncrementalTest, EntriesNoNotificationNamesAreLookedAtAgain) {
+    if (test::UnderWine()) {
+        GTEST_SKIP() << "Wine reports no changes below the watched directory";
+    }
+    const fs::path tree = m_dir.Path() / "tree";
+    const std::string base = tree.string() + "/";
+    int id = 0;
+    auto expectSameAsWhole = [&](const std::string& what, const std::vector<std::string>& extra,
+                                 const std::function<void()>& change) {
+        SCOPED_TRACE(what);
+        auto settings = [&](bool realTime) {
+            auto lines = Settings(realTime, (realTime ? "RT" : "WH") + std::to_string(id));
+            lines.insert(lines.end(), extra.begin(), extra.end());
+            return lines;
+        };
+        ++id;
+        DirItem realTime(settings(true));
+        DirItem whole(settings(false));
+        realTime.WaitFirstCheck();
+        whole.WaitFirstCheck();
+        ASSERT_TRUE(test::WaitFor([&] { return realTime->Watching(); }));
+        auto step = [&](const std::function<void()>& act) {
+            const auto before = realTime->CheckCount();
+            const auto runs = realTime.Runs();
+            act();
+            ASSERT_TRUE(test::WaitFor([&] { return realTime->CheckCount() > before; }));
+            const auto theirs = whole.Check();
+            std::optional<FileList> ours;
+            if (realTime.Runs() > runs) {
+                ours = realTime.AllRuns().back();
+            }
+            EXPECT_EQ(Describe(ours.value_or(FileList{}), base),
+                      Describe(theirs.value_or(FileList{}), base));
+            EXPECT_EQ(test::ReadFile(realTime->CachePath()), test::ReadFile(whole->CachePath()))
+                << "the snapshots differ";
+        };
+        step([&] { m_dir.Write("tree/warm-up" + std::to_string(id), "x"); });
+        const auto incremental = realTime->IncrementalChecks();
+        step(change);
+        EXPECT_GT(realTime->IncrementalChecks(), incremental) << "the check read everything";
+    };
+
+    fs::create_directories(tree / "a");
+    fs::create_directories(tree / "d");
+    fs::create_directories(m_dir.Path() / "outside");
+    m_dir.Write("tree/a/x", "1");
+    fs::create_hard_link(tree / "a/x", tree / "a/y");
+    expectSameAsWhole("a hard link in the tree", {}, [&] {
+        std::ofstream(tree / "a/y", std::ios::app) << "22";
+    });
+
+    m_dir.Write("outside/o", "1");
+    fs::create_hard_link(m_dir.Path() / "outside/o", tree / "a/z");
+    expectSameAsWhole("a hard link outside the tree", {}, [&] {
+        std::ofstream(m_dir.Path() / "outside/o", std::ios::app) << "22";
+        m_dir.Write("tree/a/beside", "1");
+    });
+
+    m_dir.Write("tree/d/f", "1");
+    fs::create_symlink("d/f", tree / "link");
+    expectSameAsWhole("a symbolic link", {}, [&] {
+        std::ofstream(tree / "d/f", std::ios::app) << "22";
+    });
+
+    fs::create_directories(tree / "sub");
+    expectSameAsWhole("a directory that is not entered", {"Subdir=0"}, [&] {
+        m_dir.Write("tree/sub/new", "1");
+        m_dir.Write("tree/beside", "1");
+    });
+    expectSameAsWhole("an excluded directory", {"ExclDirMask=sub"}, [&] {
+        m_dir.Write("tree/sub/newer", "1");
+        m_dir.Write("tree/beside2", "1");
+    });
 }
 
 }  // namespace
