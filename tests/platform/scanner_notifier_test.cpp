@@ -345,15 +345,28 @@ TEST_F(NotifierTest, StopWakesAWaitAtOnceFromAnotherThread) {
     EXPECT_EQ(n.Wait({}), ChangeNotifier::Result::Stopped);  // stays stopped
 }
 
-TEST_F(NotifierTest, MissingDirectoryCannotBeWatchedAndRemovalEndsTheWatch) {
+// A missing directory cannot be watched. One that goes away is waited for:
+// when a directory of its name is back it is watched again; only when its
+// parent goes too does the watch end.
+TEST_F(NotifierTest, ARemovedDirectoryIsWatchedAgainWhenItComesBack) {
     ChangeNotifier missing;
     EXPECT_FALSE(missing.Start(m_dir / "nope", false, false));
     EXPECT_EQ(missing.Wait({}), ChangeNotifier::Result::Failed);
 
-    fs::create_directory(m_dir.Path() / "w");
+    fs::create_directories(m_dir.Path() / "parent/w");
     ChangeNotifier n;
-    ASSERT_TRUE(n.Start(m_dir / "w", false, false));
-    fs::remove(m_dir.Path() / "w");
+    ASSERT_TRUE(n.Start(m_dir / "parent/w", false, false));
+    fs::remove(m_dir.Path() / "parent/w");
+    EXPECT_EQ(n.Wait({}), ChangeNotifier::Result::Changed);
+    EXPECT_TRUE(n.TakeChanges().rootGone);
+    fs::create_directory(m_dir.Path() / "parent/w");
+    EXPECT_EQ(n.Wait({}), ChangeNotifier::Result::Changed);
+    EXPECT_TRUE(n.TakeChanges().rootGone) << "the check after the return reads everything";
+    m_dir.Write("parent/w/new.txt", "1");
+    EXPECT_EQ(n.Wait({}), ChangeNotifier::Result::Changed);
+    EXPECT_FALSE(n.TakeChanges().rootGone);
+
+    fs::remove_all(m_dir.Path() / "parent");
     EXPECT_EQ(n.Wait({}), ChangeNotifier::Result::Changed);
     EXPECT_EQ(n.Wait({}), ChangeNotifier::Result::Failed);
 }
