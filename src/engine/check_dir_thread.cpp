@@ -143,22 +143,58 @@ void CheckDirThread::StopWatcher() {
         std::lock_guard lock(m_watcherMutex);
         watcher = std::move(m_watcher);
     }
-    watcher.reset();  // stops it, waiting at most 100 ms
+    watcher.reset();  // no notification after this
+}
+
+void CheckDirThread::NoteRealTimeProblem(const std::string& problem) {
+    {
+        std::lock_guard lock(m_watcherMutex);
+        if (problem == m_realTimeProblem) {
+            return;  // said once
+        }
+        m_realTimeProblem = problem;
+    }
+    if (!problem.empty()) {
+        LogRecord record;
+        record.level = LogLevel::Warning;
+        record.message = problem;
+        Log(std::move(record));
+    }
+}
+
+std::string CheckDirThread::RealTimeProblem() const {
+    std::lock_guard lock(m_watcherMutex);
+    return m_realTimeProblem;
 }
 
 void CheckDirThread::RestartWatcher(const std::string& path) {
     StopWatcher();
     if (!m_realTime->Value()) {
+        NoteRealTimeProblem({});
         return;
     }
     m_watchedSubtree = m_subdir->Value();
     m_watchedDirectoryNames = m_dirMonitoring->Value();
     m_wholeNext.store(true, std::memory_order_release);
-    auto watcher =
-        ChangeNotifyThread::Start(path, m_watchedSubtree, m_watchedDirectoryNames, [this] {
+    std::string error;
+    auto watcher = ChangeNotifyThread::Start(
+        path, m_watchedSubtree, m_watchedDirectoryNames,
+        [this] {
             m_notified.store(true, std::memory_order_release);
             CheckNow(false);
-        });
+        },
+        &error);
+    if (!watcher) {
+        // A missing directory is the check's to report; anything else means
+        // the item cannot react at once.
+        if (const auto info = platform::Stat(path); info && info->isDirectory) {
+            NoteRealTimeProblem("\"" + path + "\" can not be watched in real time: " + error +
+                                "; it is checked every " + std::to_string(Interval()) +
+                                " seconds");
+        }
+    } else {
+        NoteRealTimeProblem({});
+    }
     std::lock_guard lock(m_watcherMutex);
     m_watcher = std::move(watcher);
 }
@@ -304,6 +340,12 @@ bool CheckDirThread::Check() {
     const bool interrupted = ResetRequested() || StopRequested();
     if (watcher != nullptr && !incremental) {
         watcher->EndWalk(!interrupted);
+    }
+    if (watcher != nullptr) {
+        if (const std::string problem = watcher->Problem(); !problem.empty()) {
+            NoteRealTimeProblem("Changes below \"" + path + "\" may pass unseen: " + problem +
+                                "; every check reads the whole tree");
+        }
     }
     if (!interrupted) {
         if (Condition() == ConditionType::StatusChanges && !baseline) {

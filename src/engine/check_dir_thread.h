@@ -37,6 +37,9 @@ public:
     ConditionType Condition() const { return static_cast<ConditionType>(m_conditionType->Value()); }
     /// True while a change watcher runs for the item.
     bool Watching() const;
+    /// Why the item cannot react to changes at once (the kernel refused a
+    /// watch), or empty. The log says it once.
+    std::string RealTimeProblem() const;
     /// Entries in the snapshot of the last completed check.
     std::size_t SnapshotSize() const { return m_snapshotSize.load(std::memory_order_acquire); }
     /// Checks that ran to their end (not postponed, not cut short).
@@ -62,6 +65,7 @@ private:
 
     void RestartWatcher(const std::string& path);
     void StopWatcher();
+    void NoteRealTimeProblem(const std::string& problem);
 
     Snapshot m_snapshot;
     Snapshot m_spare;  // worker only: room for the next snapshot
@@ -72,6 +76,7 @@ private:
     bool m_watchedSubtree = false;         // worker only: what the watcher covers
     bool m_watchedDirectoryNames = false;  // worker only
     mutable std::mutex m_watcherMutex;
+    std::string m_realTimeProblem;  // guarded by m_watcherMutex
     MaskList m_masks, m_excludeMasks, m_dirMasks, m_exclDirMasks;
     std::atomic<double> m_lastCheckTime{0.0};
     std::atomic<std::size_t> m_snapshotSize{0};

@@ -6,9 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <thread>
 
 #include "dir_test_util.h"
+#include "platform/watch_service.h"
+#include "support/recording_log.h"
 
 namespace quorvel {
 namespace {
@@ -18,6 +21,7 @@ using namespace std::chrono_literals;
 using test::Describe;
 using test::DirItem;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 // The program's own gathering of changes is in force: a burst made by one
 // program within milliseconds is one report.
@@ -182,6 +186,71 @@ TEST_F(RealTimeTest, AWatchedDirectoryThatComesBackIsWatchedAgainAtOnce) {
         EXPECT_TRUE(item->Watching());
         fs::remove_all(m_dir / "watched.old");
     }
+}
+
+// Every real-time item shares the program's one change watcher: more of
+// them than the kernel gives a user inotify instances (128) all react.
+TEST_F(RealTimeTest, MoreItemsThanTheKernelHasInstancesAllReactAtOnce) {
+    constexpr int kItems = 300;
+    std::vector<std::unique_ptr<DirItem>> items;
+    for (int i = 0; i < kItems; ++i) {
+        const std::string dir = m_dir / ("d" + std::to_string(i));
+        fs::create_directory(dir);
+        items.push_back(std::make_unique<DirItem>(
+            std::vector<std::string>{"FileName=" + dir, "RealTime=1", "Interval=3600"}));
+    }
+    for (auto& item : items) {
+        item->WaitFirstCheck();
+        ASSERT_TRUE(test::WaitFor([&] { return (*item)->Watching(); }));
+    }
+    for (int i = 0; i < kItems; ++i) {
+        m_dir.Write("d" + std::to_string(i) + "/new.txt", "1");
+    }
+    for (int i = 0; i < kItems; ++i) {
+        ASSERT_TRUE(items[static_cast<std::size_t>(i)]->Collected().WaitForCount(1)) << "item " << i;
+    }
+}
+
+// When the kernel refuses a watch the item says so once, in the log and in
+// its state, and goes on checking on its interval.
+TEST_F(RealTimeTest, AWatchTheKernelRefusesIsSaidOnce) {
+    struct Limit {
+        explicit Limit(long n) { platform::WatchService::Process().SetWatchLimit(n); }
+        ~Limit() { platform::WatchService::Process().SetWatchLimit(-1); }
+    };
+    test::RecordingLog log;
+    {
+        Limit none(0);
+        DirItem item(RealTime());
+        item.WaitFirstCheck();
+        item.Check();
+        item.Check();
+        EXPECT_FALSE(item->Watching());
+        EXPECT_THAT(item->RealTimeProblem(), HasSubstr("max_user_watches"));
+        m_dir.Write("seen-by-the-check.txt", "1");
+        ASSERT_TRUE(item.Check()) << "the interval's checks go on";
+    }
+    fs::create_directories(m_dir.Path() / "a/b");
+    {
+        Limit rootOnly(1);  // the subtree finds no watch left
+        DirItem item(RealTime({"Subdir=1"}));
+        item.WaitFirstCheck();
+        ASSERT_TRUE(test::WaitFor([&] { return item->Watching(); }));
+        item.Check();
+        EXPECT_THAT(item->RealTimeProblem(), HasSubstr("may pass unseen"));
+    }
+    const auto warnings = log.Lines(LogLevel::Warning);
+    EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                            [](const std::string& l) {
+                                return l.find("can not be watched in real time") !=
+                                       std::string::npos;
+                            }),
+              1);
+    EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                            [](const std::string& l) {
+                                return l.find("may pass unseen") != std::string::npos;
+                            }),
+              1);
 }
 
 TEST_F(RealTimeTest, EditedSettingsTurnTheWatcherOnAndOffAtTheNextCheck) {
