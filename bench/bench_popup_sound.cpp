@@ -24,6 +24,7 @@ public:
                                  const platform::MessageStyle&) override {
         return platform::MessageAnswer::Ok;
     }
+    void Notify(const std::string&, const std::string&, const platform::MessageStyle&) override {}
 };
 
 FileList SomeFiles() {

@@ -1,6 +1,8 @@
 #include "actions/action.h"
 
+#include <chrono>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <thread>
 
@@ -41,6 +43,7 @@ Action::Action(ActionKind kind, std::string caption) : m_caption(std::move(capti
 
 void Action::LogError(RunControl& control, std::string message,
                       std::vector<std::string> files) const {
+    m_errorsReported.fetch_add(1, std::memory_order_relaxed);
     LogRecord record;
     record.level = LogLevel::Error;
     record.action = Describe();
@@ -92,6 +95,54 @@ void CopyActionList(ActionList& destination, const ActionList& source) {
     }
 }
 
+namespace {
+
+std::vector<std::string> NamesOf(const FileList& files) {
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    for (const FileData& f : files) {
+        if (f.name) {
+            names.push_back(*f.name);
+        }
+    }
+    return names;
+}
+
+// Runs one action; whatever it throws is reported as its failure and the
+// chain goes on as after any failed action. Answers whether to go on.
+bool RunGuarded(Action& action, const FileList& files, DateTime runStart, RunControl& control) {
+    const int errorsBefore = action.ErrorsReported();
+    const auto started = std::chrono::steady_clock::now();
+    bool goOn = true;
+    std::string failure;
+    try {
+        goOn = action.Execute(files, runStart, control);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    } catch (...) {
+        failure = "unexpected error";
+    }
+    LogRecord record;
+    record.action = action.Describe();
+    record.files = NamesOf(files);
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!failure.empty()) {
+        record.level = LogLevel::Error;
+        record.message = "Failed: " + failure;
+        goOn = true;
+    } else if (const int errors = action.ErrorsReported() - errorsBefore; errors > 0) {
+        // The errors themselves are records of their own.
+        record.message =
+            "Ended with " + std::to_string(errors) + (errors == 1 ? " error" : " errors");
+    } else {
+        record.message = goOn ? "Done" : "Done; the actions after it do not run";
+    }
+    control.Log(std::move(record));
+    return goOn;
+}
+
+}  // namespace
+
 void RunActions(const ActionList& actions, const FileList& files, RunControl& control) {
     const DateTime runStart = DateTime::Now();
     for (const auto& action : actions) {
@@ -113,7 +164,7 @@ void RunActions(const ActionList& actions, const FileList& files, RunControl& co
         if (!control.HoldWhilePaused()) {
             return;
         }
-        if (!action->Execute(files, runStart, control)) {
+        if (!RunGuarded(*action, files, runStart, control)) {
             break;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ public:
     std::string Comment() const { return m_comment->Value(); }
     /// The kind's caption in the language in force when the action was made.
     const std::string& KindCaption() const { return m_caption; }
+    /// Failures the action has reported so far (LogError).
+    int ErrorsReported() const { return m_errorsReported.load(std::memory_order_relaxed); }
 
 protected:
     /// Reports a failure of this action (with its description) to the
@@ -51,6 +54,9 @@ protected:
     BoolParam* m_enabled;
     StringParam* m_comment;
     std::string m_caption;
+
+private:
+    mutable std::atomic<int> m_errorsReported{0};
 };
 
 using ActionList = std::vector<std::unique_ptr<Action>>;

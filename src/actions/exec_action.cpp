@@ -77,7 +77,10 @@ bool ExecAction::Execute(const FileList& files, DateTime runStart, RunControl& c
         // A program that cannot be started costs this run and nothing else.
         platform::ChildProcess child =
             platform::ShellExecute(command, params.text, m_dir->Value(), show, &params.fromMacro);
-        if (child && wait) {
+        if (!child) {
+            LogError(control, "\"" + command + "\" could not be started: it is no program, "
+                              "document or address that can be opened");
+        } else if (wait) {
             if (WaitForChild(child, limit, control)) {
                 child.Terminate();
             }

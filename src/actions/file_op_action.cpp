@@ -45,7 +45,7 @@ std::string FileOpAction::Describe() const {
 }
 
 bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl& control) {
-    try {
+    {
         const int total = static_cast<int>(files.size());
         const int op = OpIndex();
         int consumed = 0;
@@ -82,10 +82,8 @@ bool FileOpAction::Execute(const FileList& files, DateTime runStart, RunControl&
                 LogError(control, std::move(error));
             }
         } while (consumed < total);
-    } catch (...) {
-        // A failed operation never stops the chain.
     }
-    return true;
+    return true;  // a failed operation never stops the chain
 }
 
 std::vector<std::string> SplitPathList(const std::string& text,

@@ -30,7 +30,7 @@ std::string KillAction::Describe() const {
 }
 
 bool KillAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
-    try {
+    {
         const std::string expanded = ExpandList(files, runStart, TitleMask(), 0, 0).text;
         if (expanded.empty()) {
             return true;  // an empty mask would only pick out untitled helper windows
@@ -54,10 +54,8 @@ bool KillAction::Execute(const FileList& files, DateTime runStart, RunControl& /
                 break;
             }
         }
-    } catch (...) {
-        // Nothing found or nothing closed: the chain goes on.
     }
-    return true;
+    return true;  // nothing found or nothing closed: the chain goes on
 }
 
 }  // namespace quorvel

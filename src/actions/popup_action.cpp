@@ -5,7 +5,6 @@
 #include "actions/action_text.h"
 #include "actions/macro_expander.h"
 #include "platform/message_box.h"
-#include "platform/thread.h"
 #include "settings/adv_string_list.h"
 
 namespace quorvel {
@@ -28,7 +27,7 @@ std::string PopupAction::ExpandedMessage() const {
 }
 
 bool PopupAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
-    try {
+    {
         std::string text = ExpandList(files, runStart, Message(), 0, 0).text;
         {
             std::lock_guard lock(m_messageMutex);
@@ -42,22 +41,15 @@ bool PopupAction::Execute(const FileList& files, DateTime runStart, RunControl& 
             return true;  // nowhere to show it: as if answered OK
         }
         if (!PopupWait()) {
-            // The thread owns copies of the text and the settings: a later run
-            // or the end of this action leaves a window already shown alone.
-            platform::StartDetachedThread([box, text = std::move(text), style] {
-                try {
-                    box->Show(ActionText(lngNotifyTitle), text, style);
-                } catch (...) {
-                }
-            });
+            // The window keeps its own text: a later run or the end of this
+            // action leaves a window already shown alone.
+            box->Notify(ActionText(lngNotifyTitle), text, style);
             return true;
         }
         if (YesNoButton()) {
             style.buttons = platform::MessageButtons::YesNo;
         }
         return box->Show(ActionText(lngNotifyTitle), text, style) != platform::MessageAnswer::No;
-    } catch (...) {
-        return true;  // a window that cannot be shown never stops the chain
     }
 }
 

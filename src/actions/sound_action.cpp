@@ -26,7 +26,6 @@ namespace {
 constexpr int kSliceMs = 100;
 constexpr unsigned kBeepHz = 700;
 constexpr unsigned kBeepMs = 250;
-constexpr auto kHandOver = std::chrono::milliseconds(120);
 
 // What one repeat loop works with: copies taken when it starts, so a later
 // execution or a change of the settings does not reach a loop in progress.
@@ -81,13 +80,13 @@ SoundAction::SoundAction()
 
 SoundAction::~SoundAction() {
     RequestStop();
-    if (Enabled()) {
-        // Give running loops the time of one slice to see the flag. They
-        // share nothing with this object, so one that takes longer (in the
-        // middle of a beep) is still safe.
-        std::unique_lock lock(m_loops->mutex);
-        m_loops->changed.wait_for(lock, kHandOver, [&] { return m_loops->running == 0; });
+    // Each loop sees the flag within a slice (or at the end of a beep).
+    std::vector<platform::Thread> threads;
+    {
+        std::lock_guard lock(m_threadsMutex);
+        threads = std::move(m_threads);
     }
+    threads.clear();
 }
 
 void SoundAction::RequestStop() {
@@ -114,8 +113,8 @@ std::string SoundAction::ExpandedWaveFile() const {
     return m_expandedWaveFile;
 }
 
-bool SoundAction::Execute(const FileList& files, DateTime runStart, RunControl& /*control*/) {
-    try {
+bool SoundAction::Execute(const FileList& files, DateTime runStart, RunControl& control) {
+    {
         m_loops->stop.store(false);
         LoopSettings settings;
         settings.waveFile = ExpandList(files, runStart, WaveFile(), 0, 0).text;
@@ -132,22 +131,23 @@ bool SoundAction::Execute(const FileList& files, DateTime runStart, RunControl& 
             ++state->running;
         }
         auto body = [state, settings = std::move(settings)] {
-            try {
-                RepeatLoop(*state, settings);
-            } catch (...) {
-            }
+            RepeatLoop(*state, settings);
             std::lock_guard lock(state->mutex);
             --state->running;
             state->changed.notify_all();
         };
-        if (!platform::StartDetachedThread(std::move(body), 512 * 1024)) {
-            std::lock_guard lock(state->mutex);
+        std::lock_guard lock(m_threadsMutex);
+        std::erase_if(m_threads, [](const platform::Thread& t) { return t.Finished(); });
+        platform::Thread thread(std::move(body), 512 * 1024);
+        if (!thread.Joinable()) {
+            std::lock_guard stateLock(state->mutex);
             --state->running;
+            LogError(control, "No thread could be started to play the sound");
+            return true;
         }
-    } catch (...) {
-        // A sound that cannot be started never stops the chain.
+        m_threads.push_back(std::move(thread));
     }
-    return true;
+    return true;  // the chain goes on while the sound plays
 }
 
 }  // namespace quorvel

@@ -3,17 +3,20 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "actions/action.h"
+#include "platform/thread.h"
 
 namespace quorvel {
 
 /// Plays a wave file (and optionally beeps) once or repeatedly for a while,
-/// from a thread of its own; a stop flag ends the repetition.
+/// from a thread the action owns; a stop flag ends the repetition.
 class SoundAction : public Action {
 public:
     SoundAction();
-    /// Raises the stop flag so that a running repeat loop ends.
+    /// Raises the stop flag and waits for the repeat loops to end (each
+    /// sees it within a tenth of a second, or at the end of a beep).
     ~SoundAction() override;
 
     bool Execute(const FileList& files, DateTime runStart, RunControl& control) override;
@@ -35,11 +38,13 @@ public:
     std::string ExpandedWaveFile() const;
 
     /// Shared by the action and its repeat loops, so a loop never touches
-    /// the action itself and may safely outlive it.
+    /// the action itself.
     struct LoopState;
 
 private:
     std::shared_ptr<LoopState> m_loops;
+    std::mutex m_threadsMutex;
+    std::vector<platform::Thread> m_threads;
     mutable std::mutex m_waveMutex;
     std::string m_expandedWaveFile;
     StringParam* m_waveFile;

@@ -14,8 +14,13 @@ bool HasHostPrefix(const std::string& argument) {
 
 }  // namespace
 
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+CommandLine ParseCommandLine(const std::vector<std::string>& given) {
     CommandLine result;
+    std::vector<std::string> arguments = given;
+    if (!arguments.empty() && (arguments[0] == "-q" || EqualsIgnoreCase(arguments[0], "/q"))) {
+        result.quiet = true;
+        arguments.erase(arguments.begin());
+    }
     if (arguments.empty()) {
         return result;
     }
@@ -68,6 +73,9 @@ std::string UsageText(std::string_view programName) {
         ">%s [config file]",
         " Start monitoring with specific config file. If no file is supplied",
         " then \"default.mon\" file will be loaded.",
+        "",
+        ">%s -q [config file]",
+        " The same; the activity log on standard error shows only errors.",
         "",
         ">%s /install",
         " Install NT service on the local computer.",

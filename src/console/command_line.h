@@ -27,11 +27,14 @@ struct CommandLine {
     /// Configuration for Run, Start and Service, exactly as typed; none for
     /// the default one.
     std::optional<std::string> config;
+    /// "-q" came first: the activity log shows only what failed.
+    bool quiet = false;
 };
 
-/// Reads the arguments after the program name. Only the first argument is
-/// compared with the commands, without regard to letter case; anything else
-/// is the configuration file of the run mode.
+/// Reads the arguments after the program name. A first "-q" (or "/q") asks
+/// for a quiet activity log and is taken off. Only the first argument left
+/// is compared with the commands, without regard to letter case; anything
+/// else is the configuration file of the run mode.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 /// The banner line, without line break: "Quorvel <version> [console version], ..."

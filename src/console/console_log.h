@@ -4,6 +4,7 @@
 
 #include "core/activity_log.h"
 #include "platform/file_operation.h"
+#include "platform/system_log.h"
 
 namespace quorvel {
 
@@ -18,6 +19,19 @@ public:
 private:
     int m_fd;
     bool m_errorsOnly;
+};
+
+/// The activity log of the service: each record in the system's log (the
+/// journal, with the fields QUORVEL_ITEM, QUORVEL_ITEM_NUMBER,
+/// QUORVEL_ACTION, QUORVEL_FILE (one a file), QUORVEL_SECONDS and the
+/// record's PRIORITY), so the usual journal tools can filter by item.
+class SystemLogSink : public LogSink {
+public:
+    explicit SystemLogSink(std::unique_ptr<platform::SystemLog> log);
+    void Write(const LogRecord& record) override;
+
+private:
+    std::unique_ptr<platform::SystemLog> m_log;
 };
 
 /// The console's file operations: they ask nothing and replace nothing where

@@ -61,14 +61,13 @@ struct ConsoleAnswers::State {
 };
 
 ConsoleAnswers& ConsoleAnswers::Instance() {
-    static ConsoleAnswers* instance =
-        new ConsoleAnswers();  // outlives threads still asking at exit
-    return *instance;
+    static ConsoleAnswers instance;  // ended after main, when nobody asks any more
+    return instance;
 }
 
 ConsoleAnswers::State& ConsoleAnswers::Shared() const {
-    static State* state = new State();
-    return *state;
+    static State state;
+    return state;
 }
 
 bool ConsoleAnswers::Offer(char key) {
@@ -165,6 +164,13 @@ MessageAnswer ConsoleMessageBox::Show(const std::string& title, const std::strin
         return MessageAnswer::Ok;
     }
     return ConsoleAnswers::Instance().Ask([&] { WriteBlock(m_fd, block); });
+}
+
+void ConsoleMessageBox::Notify(const std::string& title, const std::string& text,
+                               const MessageStyle& style) {
+    MessageStyle ok = style;
+    ok.buttons = MessageButtons::Ok;
+    Show(title, text, ok);  // printed at once; nobody is asked
 }
 
 }  // namespace quorvel

@@ -21,6 +21,8 @@ public:
     explicit ConsoleMessageBox(int outputFd);
     platform::MessageAnswer Show(const std::string& title, const std::string& text,
                                  const platform::MessageStyle& style) override;
+    void Notify(const std::string& title, const std::string& text,
+                const platform::MessageStyle& style) override;
 
 private:
     int m_fd;

@@ -19,7 +19,9 @@
 #include "platform/console.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/service_manager.h"
 #include "platform/signals.h"
+#include "platform/system_log.h"
 #include "settings/adv_string_list.h"
 #include "settings/lang.h"
 #include "settings/options.h"
@@ -98,16 +100,26 @@ int Main(const std::vector<std::string>& arguments) {
     // standard output goes to the journal), and so does the activity log.
     platform::SetMessageBox(std::make_shared<ConsoleMessageBox>());
     platform::SetFileOpUi(std::make_shared<LoggedFileOpUi>());
-    ActivityLog::Attachment log(std::make_shared<ConsoleLog>(platform::kStandardErrorFd));
+    // The service's records go to the system's log with their fields; the
+    // console's to standard error, a line each.
+    std::shared_ptr<LogSink> sink;
+    if (service) {
+        if (auto system = platform::SystemLog::Open(platform::SystemServiceName(kServiceName))) {
+            sink = std::make_shared<SystemLogSink>(std::move(system));
+        }
+    }
+    if (!sink) {
+        sink = std::make_shared<ConsoleLog>(platform::kStandardErrorFd, command.quiet);
+    }
+    ActivityLog::Attachment log(std::move(sink));
     int exitCode = RunCommand(command);
 
-    // Stopped items leave their bodies at their next test; wait for that
-    // (bounded) so no worker is still running while the process unwinds.
-    bool workersEnded = BaseMonitoring::WaitForWorkers(kWorkerDeadline);
+    // The run has stopped its items and waited for their workers (the list
+    // names any it had to leave running). One stuck in an action must not
+    // see the process's objects destroyed under it: only then does the
+    // program end without running their destructors.
+    const bool workersEnded = BaseMonitoring::WaitForWorkers(kWorkerDeadline);
     lang.reset();
-    // The string table and the options are process-wide and outlive every
-    // reader by design. A worker stuck past the deadline must not see static
-    // objects destroyed under it: end without running their destructors.
     if (!workersEnded) {
         platform::ExitWithoutCleanup(exitCode);
     }

@@ -94,9 +94,8 @@ std::string_view LogLevelName(LogLevel level) {
     return "info";
 }
 
-std::string FormatLogLine(const LogRecord& record) {
-    std::string line = TimeText(record.time);
-    line += ' ';
+std::string FormatLogLine(const LogRecord& record, bool withTime) {
+    std::string line = withTime ? TimeText(record.time) + " " : std::string();
     line += LogLevelName(record.level);
     if (record.item > 0 || !record.itemName.empty()) {
         line += " | item ";

@@ -62,7 +62,8 @@ public:
 std::string_view LogLevelName(LogLevel level);
 
 /// The record as one line of text without its line ending, every control
-/// character of its data escaped: time, level, item, action, message, files.
-std::string FormatLogLine(const LogRecord& record);
+/// character of its data escaped: time (unless left out), level, item,
+/// action, message, files.
+std::string FormatLogLine(const LogRecord& record, bool withTime = true);
 
 }  // namespace quorvel

@@ -21,8 +21,6 @@ constexpr std::size_t kWorkerStack = 512u << 10;
 // cannot hold back a schedule change for long.
 constexpr auto kLongestSleep = std::chrono::seconds(60);
 
-// Worker bookkeeping outlives every static destructor: a worker may still be
-// leaving while the process ends.
 struct WorkerCount {
     std::mutex mutex;
     std::condition_variable changed;
@@ -30,8 +28,8 @@ struct WorkerCount {
 };
 
 WorkerCount& Workers() {
-    static auto* count = new WorkerCount;
-    return *count;
+    static WorkerCount count;
+    return count;
 }
 
 using SteadyClock = std::chrono::steady_clock;
@@ -64,7 +62,9 @@ BaseMonitoring::BaseMonitoring(bool paused)
     m_includedDates = &m_params.Add<StringParam>("IncludedDates", "");
 }
 
-BaseMonitoring::~BaseMonitoring() = default;
+BaseMonitoring::~BaseMonitoring() {
+    StopWorker();
+}
 
 void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines) {
     auto actions = std::make_shared<ActionList>();
@@ -140,6 +140,28 @@ void BaseMonitoring::LogError(std::string message) {
     Log(std::move(record));
 }
 
+void BaseMonitoring::LogActing() {
+    // "Acting on 2 added, 1 deleted" with the files concerned.
+    static constexpr const char* kKinds[] = {nullptr, "added", "changed", "deleted", "old"};
+    std::size_t counts[5] = {};
+    LogRecord record;
+    record.files.reserve(m_files.size());
+    for (const FileData& f : m_files) {
+        ++counts[std::min<std::size_t>(static_cast<std::size_t>(f.kind), 4)];
+        if (f.name) {
+            record.files.push_back(*f.name);
+        }
+    }
+    std::string what;
+    for (std::size_t k = 1; k < 5; ++k) {
+        if (counts[k] > 0) {
+            what += (what.empty() ? "" : ", ") + std::to_string(counts[k]) + " " + kKinds[k];
+        }
+    }
+    record.message = what.empty() ? "The condition holds: acting" : "Acting on " + what;
+    Log(std::move(record));
+}
+
 void BaseMonitoring::RunActionsNow() {
     // The worker owns its file records and empties them after every check,
     // so a run from outside works on none. Such a run is asked for by the
@@ -172,24 +194,30 @@ bool BaseMonitoring::Start() {
         std::lock_guard lock(Workers().mutex);
         ++Workers().live;
     }
-    auto self = shared_from_this();
-    bool ok = platform::StartDetachedThread(
-        [self]() mutable {
-            self->WorkerBody();
-            self.reset();  // the item may be freed here, on its own thread
+    // The owner keeps the item alive until its worker has ended, and the
+    // item joins the worker before it goes.
+    m_thread = platform::Thread(
+        [this] {
+            WorkerGuarded();
             auto& workers = Workers();
             std::lock_guard lock(workers.mutex);
             --workers.live;
             workers.changed.notify_all();
         },
         kWorkerStack);
-    if (!ok) {
+    if (!m_thread.Joinable()) {
         std::lock_guard lock(Workers().mutex);
         --Workers().live;
         Workers().changed.notify_all();
         m_finished.store(true, std::memory_order_release);
+        return false;
     }
-    return ok;
+    return true;
+}
+
+void BaseMonitoring::StopWorker() {
+    RequestStop();
+    m_thread.Join();
 }
 
 void BaseMonitoring::Resume() {
@@ -300,9 +328,29 @@ bool BaseMonitoring::WaitForWorkers(std::chrono::milliseconds deadline) {
     return workers.changed.wait_for(lock, deadline, [&] { return workers.live == 0; });
 }
 
-void BaseMonitoring::WorkerBody() {
-    Execute();
+void BaseMonitoring::WorkerGuarded() {
+    // Whatever escapes the body ends this item's work, never the program.
+    try {
+        Execute();
+    } catch (const std::exception& e) {
+        LogError(std::string("The item stopped working: ") + e.what());
+    } catch (...) {
+        LogError("The item stopped working after an unexpected error");
+    }
     m_finished.store(true, std::memory_order_release);
+}
+
+void BaseMonitoring::RunOneCheckGuarded() {
+    // A check that fails is reported; the next one comes on the interval.
+    try {
+        RunOneCheck();
+    } catch (const std::exception& e) {
+        m_files.clear();
+        LogError(std::string("The check failed: ") + e.what());
+    } catch (...) {
+        m_files.clear();
+        LogError("The check failed after an unexpected error");
+    }
 }
 
 void BaseMonitoring::Execute() {
@@ -332,7 +380,7 @@ void BaseMonitoring::Execute() {
         const bool due = SteadyClock::now() >= m_nextDue;
         if (!waiting && (due || CheckRequested() || ResetRequested())) {
             m_dueCheck = due;
-            RunOneCheck();
+            RunOneCheckGuarded();
             continue;
         }
 
@@ -373,6 +421,7 @@ void BaseMonitoring::RunOneCheck() {
                 m_observer->ActionsStarting(*this);
             }
             SetState(remembered);
+            LogActing();
             auto actions = Actions();
             RunActions(*actions, m_files, *this);
             if (m_toPaused->Value() && !StopRequested()) {

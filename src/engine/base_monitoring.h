@@ -17,6 +17,7 @@
 #include "core/item_state.h"
 #include "core/param.h"
 #include "engine/schedule.h"
+#include "platform/thread.h"
 
 namespace quorvel {
 
@@ -39,9 +40,10 @@ public:
 /// actions when the check is fulfilled. The worker sleeps until its next due
 /// moment, so an idle item costs nothing; requests wake it at once.
 ///
-/// Lifetime: items are shared; the worker holds a reference while it runs,
-/// so the owner can forget an item right after asking it to stop.
-class BaseMonitoring : public RunControl, public std::enable_shared_from_this<BaseMonitoring> {
+/// Lifetime: items are shared. Whoever holds the last reference waits for the
+/// worker when it lets go, so owners keep a stopped item (MonitorProcess
+/// does, without blocking) until Finished() answers true.
+class BaseMonitoring : public RunControl {
 public:
     ~BaseMonitoring() override;
     BaseMonitoring(const BaseMonitoring&) = delete;
@@ -177,8 +179,15 @@ protected:
     StringParam* m_excludedDates;
     StringParam* m_includedDates;
 
+    /// Asks the worker to end and waits for it. Every kind's destructor
+    /// calls it first, so the worker never runs into a half-destroyed item.
+    void StopWorker();
+
 private:
-    void WorkerBody();
+    void WorkerGuarded();
+    void RunOneCheckGuarded();
+    /// The record of a check whose condition holds, before its actions run.
+    void LogActing();
     void RunOneCheck();
     void Wake();
 
@@ -204,6 +213,7 @@ private:
     std::chrono::steady_clock::time_point m_nextDue;  // worker only
     std::atomic<std::int64_t> m_nextDueNs{0};         // the same, for SecondsLeft
     ItemObserver* m_observer = nullptr;
+    platform::Thread m_thread;
 
     mutable std::mutex m_mutex;  // guards the wait and the action list pointer
     std::condition_variable m_wake;

@@ -59,6 +59,7 @@ CheckDirThread::CheckDirThread(bool paused, const std::string& defaultCacheDirec
 }
 
 CheckDirThread::~CheckDirThread() {
+    StopWorker();
     StopWatcher();
 }
 

@@ -53,6 +53,10 @@ std::shared_ptr<CheckFileThread> CheckFileThread::Create(bool paused) {
     return std::shared_ptr<CheckFileThread>(new CheckFileThread(paused));
 }
 
+CheckFileThread::~CheckFileThread() {
+    StopWorker();
+}
+
 CheckFileThread::CheckFileThread(bool paused) : BaseMonitoring(paused) {
     m_ifChanged = &m_params.Add<IntParam>("IfChanged", 0, 0, 1);
     m_ignoreFirst = &m_params.Add<BoolParam>("IgnoreFirst", false);

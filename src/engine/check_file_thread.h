@@ -11,6 +11,7 @@ namespace quorvel {
 class CheckFileThread : public BaseMonitoring {
 public:
     static std::shared_ptr<CheckFileThread> Create(bool paused);
+    ~CheckFileThread() override;
 
     int IfChanged() const { return m_ifChanged->Value(); }
     bool MustExist() const { return m_mustExist->Value(); }

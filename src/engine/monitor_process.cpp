@@ -1,5 +1,8 @@
 #include "engine/monitor_process.h"
 
+#include <thread>
+
+#include "core/activity_log.h"
 #include "core/text_util.h"
 #include "core/version.h"
 #include "engine/check_dir_thread.h"
@@ -30,7 +33,48 @@ std::shared_ptr<BaseMonitoring> CreateItem(ItemKind kind, bool paused,
 }
 
 MonitorProcess::~MonitorProcess() {
+    Stop(kStopDeadline);
+}
+
+void MonitorProcess::Retire(std::shared_ptr<BaseMonitoring> item) {
+    item->RequestStop();
+    m_retired.push_back(std::move(item));
+}
+
+void MonitorProcess::ReapRetired() {
+    std::erase_if(m_retired, [](const std::shared_ptr<BaseMonitoring>& item) {
+        return item->Finished();
+    });
+}
+
+bool MonitorProcess::Stop(std::chrono::milliseconds deadline) {
     Clear();
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (const auto& item : m_retired) {
+        while (!item->Finished() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    ReapRetired();
+    if (m_retired.empty()) {
+        return true;
+    }
+    for (const auto& item : m_retired) {
+        LogRecord record;
+        record.level = LogLevel::Error;
+        record.item = item->Id() + 1;
+        record.itemName = item->FileName();
+        record.message = "The item did not stop within " +
+                         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(deadline).count()) +
+                         " s and is left running";
+        ActivityLog::Report(std::move(record));
+    }
+    // Still busy in an action: waiting for them would hang the caller, and
+    // freeing them would pull the item from under its worker.
+    static auto* abandoned = new std::vector<std::shared_ptr<BaseMonitoring>>;
+    abandoned->insert(abandoned->end(), m_retired.begin(), m_retired.end());
+    m_retired.clear();
+    return false;
 }
 
 std::string MonitorProcess::Header() {
@@ -158,6 +202,7 @@ bool MonitorProcess::Save(const std::string& path, const std::function<bool(int)
 }
 
 std::shared_ptr<BaseMonitoring> MonitorProcess::Add(ItemKind kind, bool paused) {
+    ReapRetired();
     auto item = CreateItem(kind, paused, m_cacheDirectory);
     if (item) {
         item->SetKind(kind);
@@ -172,8 +217,9 @@ void MonitorProcess::Delete(int index) {
     if (index < 0 || index >= Count()) {
         return;
     }
-    if (const auto& item = m_entries[static_cast<std::size_t>(index)]) {
-        item->RequestStop();
+    ReapRetired();
+    if (auto& item = m_entries[static_cast<std::size_t>(index)]) {
+        Retire(std::move(item));
     }
     m_entries.erase(m_entries.begin() + index);
     for (int i = index; i < Count(); ++i) {
@@ -199,9 +245,10 @@ bool MonitorProcess::Move(int from, int to) {
 }
 
 void MonitorProcess::Clear() {
+    ReapRetired();
     for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
         if (*it) {
-            (*it)->RequestStop();
+            Retire(std::move(*it));
         }
     }
     m_entries.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,8 +42,14 @@ public:
     /// Stops and removes the entry at index.
     void Delete(int index);
     bool Move(int from, int to);
-    /// Stops every item, last entry first, and empties the list. Never waits.
+    /// Stops every item, last entry first, and empties the list. Never waits:
+    /// the items are kept until their workers have ended.
     void Clear();
+    /// Stops every item and waits up to deadline for their workers to end;
+    /// those that did not are named in the activity log and left running
+    /// (false). The destructor does it with kStopDeadline.
+    bool Stop(std::chrono::milliseconds deadline);
+    static constexpr std::chrono::seconds kStopDeadline{5};
     std::shared_ptr<BaseMonitoring> Get(int index) const;
     int Count() const { return static_cast<int>(m_entries.size()); }
 
@@ -63,8 +70,13 @@ public:
 
 private:
     void StartItem(const std::shared_ptr<BaseMonitoring>& item, bool paused);
+    /// Asks the item to stop and keeps it until its worker has ended.
+    void Retire(std::shared_ptr<BaseMonitoring> item);
+    /// Lets go of the stopped items whose workers have ended.
+    void ReapRetired();
 
     std::vector<std::shared_ptr<BaseMonitoring>> m_entries;  // none = separator
+    std::vector<std::shared_ptr<BaseMonitoring>> m_retired;
     bool m_allPaused = false;
     ItemObserver* m_observer = nullptr;
     std::string m_cacheDirectory;

@@ -6,8 +6,8 @@
 namespace quorvel::gui {
 
 ItemObserverBridge& ItemObserverBridge::Instance() {
-    static auto* bridge = new ItemObserverBridge();  // outlives every worker
-    return *bridge;
+    static ItemObserverBridge bridge;  // ended after main, when every worker is joined
+    return bridge;
 }
 
 void ItemObserverBridge::SetWindow(MainForm* window) {

@@ -11,10 +11,9 @@ namespace quorvel::gui {
 class MainForm;
 
 /// Carries the three notifications of item workers to the main window: each
-/// runs on the user-interface thread while the worker waits. Items keep a
-/// pointer to it after the window is gone, so it lives as long as the
-/// process; once the window closes, workers are released at once and
-/// nothing reaches a window any more.
+/// runs on the user-interface thread while the worker waits. Once the window
+/// closes, workers are released at once and nothing reaches a window any
+/// more; it lives until every worker has been joined.
 class ItemObserverBridge : public ItemObserver {
 public:
     static ItemObserverBridge& Instance();

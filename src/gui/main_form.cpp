@@ -872,8 +872,9 @@ void MainForm::DoActionNow() {
     for (int row : SelectedRows()) {
         if (auto item = m_list->Get(row)) {
             // A thread of its own per item, beside the item's worker; it runs
-            // also while monitoring is stopped.
-            platform::StartDetachedThread([item] { item->RunActionsNow(); });
+            // also while monitoring is stopped. The window owns it.
+            std::erase_if(m_helpers, [](const platform::Thread& t) { return t.Finished(); });
+            m_helpers.emplace_back([item] { item->RunActionsNow(); });
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/thread.h"
 #include "core/item_kind.h"
 
 class QLabel;
@@ -180,6 +181,8 @@ private:
 
     std::unique_ptr<Ui::MainForm> m_ui;
     std::unique_ptr<MonitorProcess> m_list;
+    // "Do Action Now" runs; they end soon after their items are stopped.
+    std::vector<platform::Thread> m_helpers;
     std::unique_ptr<Lang> m_lang;
     ItemListModel* m_model;
     QMenu* m_itemPopupMenu;

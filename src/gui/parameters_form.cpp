@@ -250,7 +250,8 @@ void ParametersForm::TestSound() {
         player->Play(path);
     }
     if (m_ui->beepCheckBox->isChecked()) {
-        platform::StartDetachedThread([player] { player->Beep(kTestBeepHz, kTestBeepMs); });
+        // A beep of its own beside the window; one still sounding ends first.
+        m_beep = platform::Thread([player] { player->Beep(kTestBeepHz, kTestBeepMs); });
     }
 }
 

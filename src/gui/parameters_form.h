@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/thread.h"
 #include "gui/param_binding.h"
 
 class QGroupBox;
@@ -68,6 +69,7 @@ private:
     ParamBindings m_bindings;
     FieldMenu* m_macros = nullptr;
     std::unique_ptr<FormPositions> m_positions;
+    platform::Thread m_beep;  // the test beep, sounding beside the window
 };
 
 }  // namespace quorvel::gui

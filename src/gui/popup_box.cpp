@@ -37,4 +37,16 @@ platform::MessageAnswer PopupBox::Show(const std::string& title, const std::stri
     }
 }
 
+void PopupBox::Notify(const std::string& title, const std::string& text,
+                      const platform::MessageStyle& style) {
+    const QString qTitle = QString::fromStdString(title);
+    const QString qText = QString::fromStdString(text);
+    const bool onTop = style.alwaysOnTop;
+    // The window opens on the user-interface thread; nobody waits for it.
+    ThreadBridge::Instance().Post([=] {
+        MessageBoxes::ShowModeless(qTitle, qText, QMessageBox::Ok, onTop,
+                                   [](QMessageBox::StandardButton) {});
+    });
+}
+
 }  // namespace quorvel::gui

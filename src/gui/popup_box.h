@@ -13,6 +13,8 @@ class PopupBox : public platform::MessageBox {
 public:
     platform::MessageAnswer Show(const std::string& title, const std::string& text,
                                  const platform::MessageStyle& style) override;
+    void Notify(const std::string& title, const std::string& text,
+                const platform::MessageStyle& style) override;
 };
 
 }  // namespace quorvel::gui

@@ -1,6 +1,7 @@
 #include "gui/thread_bridge.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 
 #include <utility>
@@ -29,14 +30,19 @@ void ThreadBridge::Completion::Done() const {
 }
 
 ThreadBridge& ThreadBridge::Instance() {
-    // Never destroyed: workers may still ask while the program ends.
-    static auto* dispatcher = [] {
+    // A child of the application, so it goes with it; every worker has been
+    // joined by then.
+    static QPointer<ThreadBridge> dispatcher;
+    static std::mutex made;
+    std::lock_guard lock(made);
+    if (!dispatcher) {
         auto* d = new ThreadBridge();
         if (QCoreApplication::instance() != nullptr) {
             d->moveToThread(QCoreApplication::instance()->thread());
+            d->setParent(QCoreApplication::instance());
         }
-        return d;
-    }();
+        dispatcher = d;
+    }
     return *dispatcher;
 }
 
@@ -114,6 +120,24 @@ bool ThreadBridge::Call(const std::function<void()>& f) {
         f();
         done.Done();
     });
+}
+
+bool ThreadBridge::Post(std::function<void()> f) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return false;
+        }
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, f = std::move(f)] {
+            if (!Closed()) {
+                f();
+            }
+        },
+        Qt::QueuedConnection);
+    return true;
 }
 
 void ThreadBridge::Close() {

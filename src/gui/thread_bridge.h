@@ -41,6 +41,9 @@ public:
     bool Await(const std::function<void(Completion)>& start);
     /// Runs f on the user-interface thread and waits for it to end.
     bool Call(const std::function<void()>& f);
+    /// Runs f on the user-interface thread later, without waiting; f keeps
+    /// what it needs. False when the dispatcher is closed.
+    bool Post(std::function<void()> f);
 
     /// Releases every waiting worker; later calls return false at once.
     void Close();

@@ -28,6 +28,11 @@ public:
     /// implementation that cannot ask answers Ok or Yes at once).
     virtual MessageAnswer Show(const std::string& title, const std::string& text,
                                const MessageStyle& style) = 0;
+    /// Shows a message with an OK button and returns at once, without
+    /// waiting for anyone to read it; the window keeps its own copy of the
+    /// text.
+    virtual void Notify(const std::string& title, const std::string& text,
+                        const MessageStyle& style) = 0;
 };
 
 /// The message box that actions use, as the program set it; none when it set

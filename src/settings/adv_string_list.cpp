@@ -96,9 +96,9 @@ bool InRange(int index) {
 AdvStringList::AdvStringList() : m_texts(BuiltInTable()) {}
 
 AdvStringList& AdvStringList::Instance() {
-    // Deliberately never destroyed: worker threads may still read it at exit.
-    static AdvStringList* const instance = new AdvStringList();
-    return *instance;
+    // Ended after main, once every thread that reads it has been joined.
+    static AdvStringList instance;
+    return instance;
 }
 
 std::shared_ptr<const AdvStringList::Table> AdvStringList::Snapshot() const {

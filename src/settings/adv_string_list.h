@@ -90,8 +90,8 @@ public:
     AdvStringList(const AdvStringList&) = delete;
     AdvStringList& operator=(const AdvStringList&) = delete;
 
-    /// The process's string table. Created on first use and never destroyed,
-    /// so threads still running at exit can read it.
+    /// The process's string table. Created on first use and ended after
+    /// main, when every thread that reads it has been joined.
     static AdvStringList& Instance();
 
     /// The current text of an entry; empty when index is outside 0..Count()-1.

@@ -65,9 +65,9 @@ Options::~Options() {
 }
 
 Options& Options::Instance() {
-    // Deliberately never destroyed: worker threads may still read it at exit.
-    static Options* const instance = new Options();
-    return *instance;
+    // Ended after main, once every thread that reads it has been joined.
+    static Options instance;
+    return instance;
 }
 
 void Options::LoadAll(const RegistryStore& store) {

@@ -91,8 +91,8 @@ public:
     Options(const Options&) = delete;
     Options& operator=(const Options&) = delete;
 
-    /// The process's options. Created on first use and never destroyed, so
-    /// threads still running at exit can read it.
+    /// The process's options. Created on first use and ended after main,
+    /// when every thread that reads it has been joined.
     static Options& Instance();
 
     /// Reads every option, in list order, from its key in the store; options

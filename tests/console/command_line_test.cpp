@@ -38,6 +38,11 @@ TEST(CommandLineTest, OnlyTheFirstArgumentIsACommand) {
     // A path that merely starts like a command is no command.
     EXPECT_EQ(Parse({"/services.mon"}).kind, CommandKind::Run);
     EXPECT_EQ(Parse({"/install", "extra", "more"}).kind, CommandKind::Install);
+    // A first -q asks for a quiet log; the rest is read as without it.
+    c = Parse({"-q", "cfg.mon"});
+    EXPECT_TRUE(c.quiet);
+    EXPECT_EQ(c.config, "cfg.mon");
+    EXPECT_FALSE(Parse({"cfg.mon", "-q"}).quiet);
 }
 
 TEST(CommandLineTest, StartArguments) {
@@ -90,6 +95,9 @@ TEST(UsageTextTest, HasEveryLineWithTheProgramName) {
               ">prog [config file]\n"
               " Start monitoring with specific config file. If no file is supplied\n"
               " then \"default.mon\" file will be loaded.\n"
+              "\n"
+              ">prog -q [config file]\n"
+              " The same; the activity log on standard error shows only errors.\n"
               "\n"
               ">prog /install\n"
               " Install NT service on the local computer.\n"

@@ -168,6 +168,48 @@ class RunModeTest(ProgramCase):
         self.assertEqual(p.returncode, 0, err)
         self.assertEqual(out, "")
 
+    def test_the_activity_log_says_what_ran_and_what_failed(self):
+        # A file whose name holds an escape sequence, and an action that fails.
+        watched = os.path.join(self.dir, "in")
+        os.makedirs(watched)
+        with open(os.path.join(self.dir, "log.mon"), "w") as f:
+            f.write(f";;;\nIsDirectory=1\nFileName={watched}\nInterval=1\n;\nAction=0\n"
+                    f"ListName={os.path.join(self.dir, 'marker.txt')}\n;\nAction=4\n"
+                    f"OpSource={watched}/%Name.gone\nOpDestination={self.dir}/out/\n"
+                    "ShowProgress=0\nEOF\n")
+        for quiet in (False, True):
+            marker = os.path.join(self.dir, "marker.txt")
+            if os.path.exists(marker):
+                os.remove(marker)
+            p = self.start(*(("-q",) if quiet else ()), "log.mon", stdin=subprocess.DEVNULL)
+            self.read_until_started(p)
+            made = []
+
+            def reported():
+                # A file made before the first look is part of what the item
+                # starts from: one more comes until one is reported.
+                name = "new\x1b[2J%d-%d.txt" % (quiet, len(made))
+                with open(os.path.join(watched, name), "w") as f:
+                    f.write("x")
+                made.append(name)
+                return self.marker_lines() >= 1
+            self.assertTrue(wait_for(reported))
+            p.send_signal(signal.SIGTERM)
+            _, err = self.finish(p)
+            lines = err.splitlines()
+            self.assertNotIn("\x1b", err, "a control sequence reached the terminal")
+            errors = [line for line in lines if " error | item 1 " in line]
+            self.assertTrue(any("Cannot find" in line and "new\\x1b[2J" in line
+                                for line in errors), err)
+            infos = [line for line in lines if " info | item 1 " in line]
+            if quiet:
+                self.assertEqual(infos, [], err)
+            else:
+                self.assertTrue(any("Acting on" in line and " added" in line for line in infos),
+                                err)
+                self.assertTrue(any("Done" in line and "marker.txt" in line for line in infos),
+                                err)
+
     def test_sigint_and_sighup_end_the_run(self):
         self.write_config()
         for sig in (signal.SIGINT, signal.SIGHUP):
@@ -299,7 +341,8 @@ class TerminalTest(ProgramCase):
 
     def test_other_keys_do_nothing_and_x_ends(self):
         self.write_config()
-        self.start_on_pty("cfg.mon")
+        # Quiet: the activity log's lines of the acting items stay away.
+        self.start_on_pty("-q", "cfg.mon")
         self.assertTrue(self.read_until("Press 'X' to exit."), self.output)
         before = len(self.output)
         os.write(self.fd, b"a\r\n\x1b q")
@@ -315,7 +358,7 @@ class TerminalTest(ProgramCase):
 
     def test_a_waiting_question_is_answered_by_y_or_n(self):
         self.write_question_config()
-        self.start_on_pty("ask.mon")
+        self.start_on_pty("-q", "ask.mon")  # the log would name the question too
         self.assertTrue(self.read_until("Go on with watched.txt?"), self.output)
         self.assertTrue(self.read_until("(Y/N)"), self.output)
         # "n" stops the chain: the list action after the question never runs.

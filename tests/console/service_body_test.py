@@ -2,6 +2,7 @@
 datagram socket of the test's own, driven by the signals the service manager
 sends."""
 
+import json
 import os
 import shutil
 import signal
@@ -175,6 +176,107 @@ class ServiceBodyTest(unittest.TestCase):
         self.start(prefix=prefix)
         self.assertEqual(self.receive(), f"READY=1\nSTATUS=Configuration file \"{path}\" is loaded.")
         self.assertTrue(wait_for(lambda: self.lines("running.txt") >= 1))
+        self.stop_and_expect_clean_exit()
+
+
+    def write_acting_config(self):
+        """One item that acts every second: a list file, then a program that
+        does not exist."""
+        watched = os.path.join(self.dir, "watched.txt")
+        with open(watched, "w") as f:
+            f.write("x")
+        old = time.time() - 7200
+        os.utime(watched, (old, old))
+        with open(os.path.join(self.dir, "act.mon"), "w") as f:
+            f.write(f";;;\nIsDirectory=0\nFileName={watched}\nInterval=1\nIfChanged=0\n;\n"
+                    f"Action=0\nListName={os.path.join(self.dir, 'list.txt')}\n;\n"
+                    "Action=1\nCommand=no-such-program-quorvel\nEOF\n")
+        return watched
+
+    @staticmethod
+    def journal_fields(data):
+        """The fields of one record in the journal's native protocol."""
+        fields = []
+        pos = 0
+        while pos < len(data):
+            end = data.index(b"\n", pos)
+            line = data[pos:end]
+            if b"=" in line:
+                name, value = line.split(b"=", 1)
+                pos = end + 1
+            else:
+                name = line
+                size = int.from_bytes(data[end + 1:end + 9], "little")
+                value = data[end + 9:end + 9 + size]
+                pos = end + 9 + size + 1
+            fields.append((name.decode(), value.decode()))
+        return fields
+
+    def test_records_reach_the_journal_with_their_fields(self):
+        if self.abstract:
+            self.skipTest("the same with either notification socket")
+        journal = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(journal.close)
+        path = os.path.join(self.dir, "journal.sock")
+        journal.bind(path)
+        journal.settimeout(DEADLINE)
+        self.env["QUORVEL_JOURNAL_SOCKET"] = path
+        watched = self.write_acting_config()
+        self.start("act.mon")
+        self.assertTrue(self.receive().startswith("READY=1\n"))
+        records = []
+        while not any(dict(r).get("PRIORITY") == "3" for r in records):
+            records.append(self.journal_fields(journal.recv(1 << 20)))
+        acting = [dict(r) for r in records if dict(r)["MESSAGE"].startswith("info | item 1")]
+        self.assertTrue(acting, records)
+        first = acting[0]
+        self.assertEqual(first["SYSLOG_IDENTIFIER"], "quorvinsvc")
+        self.assertEqual(first["PRIORITY"], "6")
+        self.assertEqual(first["QUORVEL_ITEM"], watched)
+        self.assertEqual(first["QUORVEL_ITEM_NUMBER"], "1")
+        self.assertEqual(first["QUORVEL_FILE"], watched)
+        failed = next(dict(r) for r in records if dict(r).get("PRIORITY") == "3")
+        self.assertEqual(failed["QUORVEL_ACTION"].strip(), "no-such-program-quorvel")
+        self.assertIn("could not be started", failed["MESSAGE"])
+        self.stop_and_expect_clean_exit()
+
+    def test_journalctl_filters_a_service_run_by_item(self):
+        journald = "/lib/systemd/systemd-journald"
+        if self.abstract or os.geteuid() != 0 or not os.path.exists(journald) \
+                or not shutil.which("journalctl"):
+            self.skipTest("a journal of the test's own needs root and systemd-journald")
+        # A journal namespace of the test's own, read back with journalctl.
+        namespace = "quorveltest%d" % os.getpid()
+        daemon = subprocess.Popen([journald, namespace], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+
+        def stop_journal():
+            daemon.terminate()
+            daemon.wait(timeout=30)
+            shutil.rmtree("/run/systemd/journal." + namespace, ignore_errors=True)
+            for base in ("/run/log/journal", "/var/log/journal"):
+                if os.path.isdir(base):
+                    for entry in os.listdir(base):
+                        if entry.endswith("." + namespace):
+                            shutil.rmtree(os.path.join(base, entry), ignore_errors=True)
+        self.addCleanup(stop_journal)
+        socket_path = "/run/systemd/journal.%s/socket" % namespace
+        self.assertTrue(wait_for(lambda: os.path.exists(socket_path)), "no journal came up")
+        self.env["QUORVEL_JOURNAL_SOCKET"] = socket_path
+        watched = self.write_acting_config()
+        self.start("act.mon")
+        self.assertTrue(self.receive().startswith("READY=1\n"))
+
+        def entries():
+            r = subprocess.run(["journalctl", "--namespace=" + namespace, "--no-pager",
+                                "-o", "json", "QUORVEL_ITEM=" + watched],
+                               capture_output=True, text=True, timeout=60)
+            return [json.loads(line) for line in r.stdout.splitlines() if line.startswith("{")]
+        self.assertTrue(wait_for(lambda: any(e.get("PRIORITY") == "3" for e in entries())))
+        found = entries()
+        self.assertTrue(all(e["QUORVEL_ITEM"] == watched for e in found))
+        self.assertTrue(any(e.get("QUORVEL_ACTION", "").startswith("no-such-program")
+                            for e in found))
         self.stop_and_expect_clean_exit()
 
 

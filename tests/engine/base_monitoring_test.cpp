@@ -24,6 +24,7 @@ public:
         item->m_answers = std::move(answers);
         return item;
     }
+    ~ScriptedItem() override { StopWorker(); }
     std::atomic<int> checks{0};
 
 protected:

@@ -40,6 +40,13 @@ public:
         return answer;
     }
 
+    void Notify(const std::string& title, const std::string& text,
+                const platform::MessageStyle& style) override {
+        platform::MessageStyle ok = style;
+        ok.buttons = platform::MessageButtons::Ok;
+        Show(title, text, ok);
+    }
+
     std::vector<Shown> ShownMessages() const {
         std::lock_guard lock(m_mutex);
         return m_shown;

@@ -106,12 +106,12 @@ std::optional<std::string> WriteTarget(const std::string& path, std::string* err
         }
         const std::string target = link.string();
         if (!target.empty() && target[0] == '/') {
-            walked = "/";
+            walked.assign(1, '/');
         }
         push(target);
     }
     if (walked.empty()) {
-        walked = ".";
+        walked.assign(1, '.');
     }
     return walked;
 }

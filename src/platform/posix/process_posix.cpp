@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/posix/pid_fd.h"
 #include "platform/process.h"
+#include "platform/thread.h"
 
 namespace quorvel::platform {
 
@@ -55,9 +56,17 @@ bool TryCollect(int pid, int* status, bool* statusKnown) {
 class Reaper {
 public:
     static Reaper& Instance() {
-        // Never destroyed: the thread may still run while statics go away.
-        static Reaper* reaper = new Reaper();
-        return *reaper;
+        static Reaper reaper;  // ended after main, when no child is started any more
+        return reaper;
+    }
+
+    ~Reaper() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        Wake();
+        m_thread = Thread();
     }
 
     void Adopt(int pid, UniqueFd pidfd) {
@@ -70,9 +79,8 @@ public:
             std::lock_guard lock(m_mutex);
             m_children.push_back(Child{pid, std::move(pidfd)});
             m_pending.store(m_children.size(), std::memory_order_release);
-            if (!m_started) {
-                m_started = true;
-                std::thread([this] { Run(); }).detach();
+            if (!m_thread.Joinable()) {
+                m_thread = Thread([this] { Run(); });
             }
         }
         Wake();
@@ -106,6 +114,9 @@ private:
             fds.push_back(pollfd{m_wake.Get(), POLLIN, 0});
             {
                 std::lock_guard lock(m_mutex);
+                if (m_quit) {
+                    return;  // what is left is collected by init when we end
+                }
                 for (const Child& child : m_children) {
                     if (child.pidfd) {
                         fds.push_back(pollfd{child.pidfd.Get(), POLLIN, 0});
@@ -152,7 +163,8 @@ private:
     std::mutex m_mutex;
     std::vector<Child> m_children;
     std::atomic<std::size_t> m_pending{0};
-    bool m_started = false;
+    bool m_quit = false;
+    Thread m_thread;  // last: it goes first, before what it uses
 };
 
 bool IsBlank(char c) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/sound_player.h"
+#include "platform/thread.h"
 #include "platform/system_defaults.h"
 
 namespace quorvel::platform {
@@ -153,12 +154,22 @@ public:
         PlayOnDevice(MakeTone(frequency, milliseconds), [] { return false; });
     }
 
+    // The sound playing stops; the thread ends and is waited for.
+    ~AlsaSoundPlayer() override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+            m_pending.reset();
+            ++m_generation;
+        }
+        m_wake.notify_all();
+        m_thread = Thread();
+    }
+
 private:
     void StartThreadLocked() {
-        if (!m_started) {
-            m_started = true;
-            // The player lives as long as the process; the thread is never joined.
-            std::thread([this] { Run(); }).detach();
+        if (!m_thread.Joinable()) {
+            m_thread = Thread([this] { Run(); });
         }
     }
 
@@ -168,7 +179,10 @@ private:
             std::uint64_t generation;
             {
                 std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [&] { return m_pending.has_value(); });
+                m_wake.wait(lock, [&] { return m_pending.has_value() || m_quit; });
+                if (m_quit) {
+                    return;
+                }
                 path = std::move(*m_pending);
                 m_pending.reset();
                 generation = m_generation;
@@ -185,14 +199,16 @@ private:
     std::condition_variable m_wake;
     std::optional<std::string> m_pending;
     std::atomic<std::uint64_t> m_generation{0};
-    bool m_started = false;
+    bool m_quit = false;
+    Thread m_thread;  // last: it goes first, before what it uses
 };
 
 }  // namespace
 
 std::shared_ptr<SoundPlayer> SystemSoundPlayer() {
-    static AlsaSoundPlayer* player = new AlsaSoundPlayer();  // its thread may run until exit
-    return std::shared_ptr<SoundPlayer>(player, [](SoundPlayer*) {});
+    // Ended after main, when nothing plays any more.
+    static const auto player = std::make_shared<AlsaSoundPlayer>();
+    return player;
 }
 
 }  // namespace quorvel::platform

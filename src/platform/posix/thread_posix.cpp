@@ -1,39 +1,88 @@
 #include <pthread.h>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/thread.h"
 
 namespace quorvel::platform {
 
+struct Thread::Impl {
+    pthread_t handle{};
+    std::function<void()> body;
+    std::atomic<bool> finished{false};
+    bool detached = false;  // set on the thread itself: it frees this at its end
+};
+
 namespace {
 
 void* ThreadEntry(void* arg) {
-    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
-    (*body)();
+    auto* impl = static_cast<Thread::Impl*>(arg);
+    impl->body();
+    impl->body = nullptr;  // what it captured goes with the thread's work
+    impl->finished.store(true, std::memory_order_release);
+    if (impl->detached) {
+        delete impl;
+    }
     return nullptr;
 }
 
 }  // namespace
 
-bool StartDetachedThread(std::function<void()> body, std::size_t stackSize) {
+Thread::Thread() = default;
+
+Thread::Thread(std::function<void()> body, std::size_t stackSize) {
+    auto impl = std::make_unique<Impl>();
+    impl->body = std::move(body);
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) {
-        return false;
+        return;
     }
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stackSize > 0) {
         pthread_attr_setstacksize(&attr, stackSize);
     }
-    auto heapBody = std::make_unique<std::function<void()>>(std::move(body));
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, &ThreadEntry, heapBody.get());
+    const int rc = pthread_create(&impl->handle, &attr, &ThreadEntry, impl.get());
     pthread_attr_destroy(&attr);
-    if (rc != 0) {
-        return false;
+    if (rc == 0) {
+        m_impl = std::move(impl);
     }
-    heapBody.release();  // the thread owns it now
-    return true;
+}
+
+Thread::~Thread() {
+    Join();
+}
+
+Thread::Thread(Thread&& other) noexcept : m_impl(std::move(other.m_impl)) {}
+
+Thread& Thread::operator=(Thread&& other) noexcept {
+    if (this != &other) {
+        Join();
+        m_impl = std::move(other.m_impl);
+    }
+    return *this;
+}
+
+void Thread::Join() {
+    if (!m_impl) {
+        return;
+    }
+    if (IsCurrent()) {
+        // The thread's own owner goes away on it: it ends by itself.
+        pthread_detach(m_impl->handle);
+        m_impl->detached = true;
+        m_impl.release();  // the running thread frees it as it ends
+        return;
+    }
+    pthread_join(m_impl->handle, nullptr);
+    m_impl.reset();
+}
+
+bool Thread::Finished() const {
+    return !m_impl || m_impl->finished.load(std::memory_order_acquire);
+}
+
+bool Thread::IsCurrent() const {
+    return m_impl && pthread_equal(m_impl->handle, pthread_self()) != 0;
 }
 
 }  // namespace quorvel::platform

@@ -53,9 +53,19 @@ public:
         ++m_closed;
         return MessageAnswer::Ok;
     }
+    // A window shown without waiting stays open until released.
+    void Notify(const std::string&, const std::string& text,
+                const platform::MessageStyle&) override {
+        std::lock_guard lock(m_mutex);
+        m_open.push_back(text);
+        ++m_notified;
+        m_changed.notify_all();
+    }
     void ReleaseAll() {
         std::lock_guard lock(m_mutex);
         m_released = true;
+        m_closed += m_notified;
+        m_notified = 0;
         m_changed.notify_all();
     }
     std::vector<std::string> Open() {
@@ -73,6 +83,7 @@ private:
     std::vector<std::string> m_open;
     bool m_released = false;
     int m_closed = 0;
+    int m_notified = 0;
 };
 
 class PopupActionTest : public ::testing::Test {
