@@ -20,7 +20,9 @@ Sinks& TheSinks() {
     return sinks;
 }
 
-std::string TimeText(DateTime time) {
+}  // namespace
+
+std::string FormatLogTime(DateTime time) {
     const auto parts = time.Decode();
     if (!parts) {
         return "??.??.???? ??:??:??";
@@ -30,8 +32,6 @@ std::string TimeText(DateTime time) {
                   parts->year, parts->hour, parts->minute, parts->second);
     return text;
 }
-
-}  // namespace
 
 void ActivityLog::Report(LogRecord record) {
     if (record.time.Days() == 0.0) {
@@ -95,7 +95,7 @@ std::string_view LogLevelName(LogLevel level) {
 }
 
 std::string FormatLogLine(const LogRecord& record, bool withTime) {
-    std::string line = withTime ? TimeText(record.time) + " " : std::string();
+    std::string line = withTime ? FormatLogTime(record.time) + " " : std::string();
     line += LogLevelName(record.level);
     if (record.item > 0 || !record.itemName.empty()) {
         line += " | item ";

@@ -58,6 +58,9 @@ public:
     };
 };
 
+/// "dd.mm.yyyy hh:nn:ss".
+std::string FormatLogTime(DateTime time);
+
 /// "error", "warning" or "info".
 std::string_view LogLevelName(LogLevel level);
 

@@ -92,8 +92,15 @@ void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines) {
 void BaseMonitoring::WriteSettings(std::string& out) const {
     out += Paused() ? "Paused=1" : "Paused=0";
     out += platform::kLineEnding;
-    m_params.Write(out);
-    auto actions = Actions();
+    // Settings taken while a check runs are what the item has from now on.
+    std::shared_ptr<const BaseMonitoring> pending;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        pending = m_pendingSettings;
+    }
+    const BaseMonitoring& source = pending ? *pending : *this;
+    source.m_params.Write(out);
+    auto actions = source.Actions();
     for (const auto& action : *actions) {
         out += ';';
         out += platform::kLineEnding;
@@ -112,6 +119,42 @@ void BaseMonitoring::ApplySettings() {
     }
     m_timeInterval->SetValues(std::move(windows));
     m_workHours->SetValue(workHours);
+}
+
+void BaseMonitoring::TakeSettings(std::shared_ptr<const BaseMonitoring> from,
+                                  std::optional<bool> reset) {
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pendingSettings = std::move(from);
+        m_pendingReset = reset;
+    }
+    // Not while a check runs: the worker takes them when it ends.
+    if (m_checkMutex.try_lock()) {
+        TakePendingSettingsLocked();
+        m_checkMutex.unlock();
+    }
+    Wake();
+}
+
+void BaseMonitoring::TakePendingSettingsLocked() {
+    std::shared_ptr<const BaseMonitoring> from;
+    std::optional<bool> reset;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        from = std::move(m_pendingSettings);
+        reset = m_pendingReset;
+        m_pendingReset.reset();
+    }
+    if (!from) {
+        return;
+    }
+    m_params.AssignFrom(from->Params());
+    SetActions(from->Actions());
+    ApplySettings();
+    if (reset) {
+        SetReset(*reset);
+    }
+    m_settingsGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::shared_ptr<const ActionList> BaseMonitoring::Actions() const {
@@ -357,6 +400,11 @@ void BaseMonitoring::Execute() {
     m_nextDue = SteadyClock::now();
     m_nextDueNs.store(ToNs(m_nextDue), std::memory_order_relaxed);
     while (!StopRequested()) {
+        {
+            // Settings taken while a check ran apply before anything else.
+            std::lock_guard checkLock(m_checkMutex);
+            TakePendingSettingsLocked();
+        }
         if (Suspended()) {
             // A pause shows as such through State(); a worker that suspended
             // itself after its actions keeps its state, so that continue-all
@@ -403,6 +451,8 @@ void BaseMonitoring::Execute() {
 
 void BaseMonitoring::RunOneCheck() {
     m_checkNow.store(false, std::memory_order_release);
+    std::unique_lock checkLock(m_checkMutex);
+    TakePendingSettingsLocked();
     // While the check and its actions run, the countdown shows the whole
     // interval; it starts once they have ended, unless Check set it.
     SetElapsedSeconds(0);
@@ -411,6 +461,9 @@ void BaseMonitoring::RunOneCheck() {
         m_observer->ShowCountdown(*this);
     }
     const bool fulfilled = Check();
+    // Settings that came during the check take effect as it ends.
+    TakePendingSettingsLocked();
+    checkLock.unlock();
     if (fulfilled) {
         // A pause that came during the check holds the actions back.
         if (!(m_runOnce->Value() && m_fired.load(std::memory_order_acquire)) && HoldWhilePaused()) {

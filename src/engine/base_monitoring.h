@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,18 @@ public:
     void WriteSettings(std::string& out) const;
     /// Rebuilds the schedule data from the settings.
     virtual void ApplySettings();
+    /// Takes new settings as one value: every parameter of from (an item of
+    /// the same kind, not started, holding the new values) and its action
+    /// list, then applies them. When no check runs they apply at once,
+    /// otherwise right after the running check, before the next one: a
+    /// check never sees half old, half new settings. reset, when given,
+    /// then asks for a fresh start as SetReset does.
+    void TakeSettings(std::shared_ptr<const BaseMonitoring> from, std::optional<bool> reset);
+    /// Counts the settings taken whole so far (a window shows them anew when
+    /// it changes).
+    std::uint64_t SettingsGeneration() const {
+        return m_settingsGeneration.load(std::memory_order_acquire);
+    }
 
     // Control, from the owner's thread.
     /// Starts the worker thread. A paused item's worker waits for Resume.
@@ -184,6 +197,9 @@ protected:
     void StopWorker();
 
 private:
+    /// Applies settings waiting to be taken; the check lock is held.
+    void TakePendingSettingsLocked();
+
     void WorkerGuarded();
     void RunOneCheckGuarded();
     /// The record of a check whose condition holds, before its actions run.
@@ -214,6 +230,12 @@ private:
     std::atomic<std::int64_t> m_nextDueNs{0};         // the same, for SecondsLeft
     ItemObserver* m_observer = nullptr;
     platform::Thread m_thread;
+    // Held while a check runs; settings taken whole apply under it.
+    std::mutex m_checkMutex;
+    mutable std::mutex m_pendingMutex;
+    std::shared_ptr<const BaseMonitoring> m_pendingSettings;  // guarded by m_pendingMutex
+    std::optional<bool> m_pendingReset;                       // guarded by m_pendingMutex
+    std::atomic<std::uint64_t> m_settingsGeneration{0};
 
     mutable std::mutex m_mutex;  // guards the wait and the action list pointer
     std::condition_variable m_wake;

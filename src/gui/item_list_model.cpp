@@ -134,6 +134,7 @@ void ItemListModel::FillRow(int row, const BaseMonitoring* item) {
         r.interval = QString::number(item->Interval());
         r.comment = QString::fromStdString(item->Comment());
         r.state = item->State();
+        r.settings = item->SettingsGeneration();
         auto actions = item->Actions();
         for (const auto& action : *actions) {
             if (action && action->Enabled()) {

@@ -49,6 +49,10 @@ public:
 
     /// Fills every text of a row from its entry (none: a separator).
     void FillRow(int row, const BaseMonitoring* item);
+    /// The settings generation of the item when its row was last filled.
+    std::uint64_t ShownSettings(int row) const {
+        return Valid(row) ? m_rows[Index(row)].settings : 0;
+    }
     void SetState(int row, ItemState state);
     /// Column 2: the interval, then the seconds left in parentheses. Many
     /// rows at once announce their change together (CountdownsChanged).
@@ -70,6 +74,7 @@ private:
         std::vector<std::uint8_t> actions;  // enabled kinds in list order
         ItemState state = ItemState::Unknown;
         bool separator = false;
+        std::uint64_t settings = 0;  // the item's settings generation shown
     };
     bool Valid(int row) const { return row >= 0 && row < static_cast<int>(m_rows.size()); }
     static std::size_t Index(int row) { return static_cast<std::size_t>(row); }

@@ -19,6 +19,8 @@
 #include "engine/base_monitoring.h"
 #include "engine/check_file_thread.h"
 #include "engine/monitor_process.h"
+#include "gui/activity_log_form.h"
+#include "gui/activity_log_model.h"
 #include "gui/configuration_trust.h"
 #include "gui/file_dialogs.h"
 #include "gui/form_positions.h"
@@ -136,6 +138,11 @@ MainForm::MainForm(QWidget* parent)
     statusBar()->addWidget(m_modifiedLabel);
     statusBar()->addWidget(m_emptyLabel);
 
+    // The activity log keeps its last records from the start on.
+    m_logModel = new ActivityLogModel(this);
+    m_logAttachment = ActivityLog::Attachment(m_logModel->Sink());
+    connect(m_logModel, &ActivityLogModel::UnseenErrorsChanged, this, [this] { TrayHint(); });
+
     BuildMenus();
     m_tray = new TrayIcon(m_trayMenu, this);
     ShowTrayPicture(TrayPicture::Normal);
@@ -166,6 +173,7 @@ MainForm::MainForm(QWidget* parent)
 }
 
 MainForm::~MainForm() {
+    m_logAttachment = ActivityLog::Attachment();
     // Workers inside a notification are let go first, and none reaches this
     // window again.
     ItemObserverBridge::Instance().SetWindow(nullptr);
@@ -300,6 +308,7 @@ void MainForm::ConnectCommands() {
         on(a, &MainForm::MoveDown);
     }
     on(ui.selectAllItem, &MainForm::SelectAll);
+    on(ui.activityLogItem, &MainForm::ShowActivityLog);
     for (QAction* a : {ui.addItem, ui.addButton, ui.addPopItem}) {
         on(a, &MainForm::AddFileCommand);
     }
@@ -481,6 +490,10 @@ void MainForm::RestoreWindow() {
 void MainForm::UpdateStatus(BaseMonitoring& item) {
     const int row = item.Id();
     if (m_list->Get(row).get() == &item) {
+        // Settings the item took at the end of a check show once taken.
+        if (m_model->ShownSettings(row) != item.SettingsGeneration()) {
+            FillRow(row);
+        }
         m_model->SetState(row, item.State());
     }
 }
@@ -575,7 +588,20 @@ void MainForm::ShowTrayPicture(TrayPicture picture) {
 }
 
 void MainForm::TrayHint() {
-    m_tray->SetHint(kProduct + " - " + Text(m_list->AllPaused() ? lngStopped : lngActive));
+    QString hint = kProduct + " - " + Text(m_list->AllPaused() ? lngStopped : lngActive);
+    if (const int errors = m_logModel->UnseenErrors(); errors > 0) {
+        hint += "\n" + Text(lngUnseenErrors).replace(QStringLiteral("%s"), QString::number(errors));
+    }
+    m_tray->SetHint(hint);
+}
+
+void MainForm::ShowActivityLog() {
+    if (m_logForm == nullptr) {
+        m_logForm = new ActivityLogForm(*m_logModel, this);
+        RegisterTranslated(m_logForm);
+        TranslateForm(m_logForm, m_lang->File());
+    }
+    m_logForm->ShowLog();
 }
 
 void MainForm::SetSaved(bool saved) {

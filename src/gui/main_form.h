@@ -9,8 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/thread.h"
+#include "core/activity_log.h"
 #include "core/item_kind.h"
+#include "platform/thread.h"
 
 class QLabel;
 class QMenu;
@@ -27,6 +28,8 @@ class MonitorProcess;
 
 namespace quorvel::gui {
 
+class ActivityLogForm;
+class ActivityLogModel;
 class FormPositions;
 class ItemListModel;
 class ItemListView;
@@ -97,6 +100,7 @@ public:
 
     // For the dialogs and for tests.
     MonitorProcess& List() { return *m_list; }
+    ActivityLogModel& LogModel() { return *m_logModel; }
     ItemListModel& Model() { return *m_model; }
     ItemListView& View();
     Lang& Language() { return *m_lang; }
@@ -156,6 +160,8 @@ public slots:
     void CopyCommand();
     void PropertiesCommand();
     void OptionsCommand();
+    /// Shows the activity log window.
+    void ShowActivityLog();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -180,6 +186,9 @@ private:
     void SelectOnly(int row);
 
     std::unique_ptr<Ui::MainForm> m_ui;
+    ActivityLogModel* m_logModel = nullptr;  // a child of the window
+    ActivityLogForm* m_logForm = nullptr;    // made on first use
+    ActivityLog::Attachment m_logAttachment;
     std::unique_ptr<MonitorProcess> m_list;
     // "Do Action Now" runs; they end soon after their items are stopped.
     std::vector<platform::Thread> m_helpers;

@@ -421,9 +421,18 @@ bool PropertiesForm::Apply() {
         AddWindow();
     }
 
-    std::shared_ptr<BaseMonitoring> item =
-        m_mode == ItemDialogMode::Edit ? m_source
-                                       : m_main.List().Add(m_kind, !ui.startCheckBox->isChecked());
+    // An item that runs takes the new settings whole, from a copy filled
+    // here: none of its checks sees half old, half new values.
+    const bool edit = m_mode == ItemDialogMode::Edit;
+    std::shared_ptr<BaseMonitoring> item;
+    if (edit) {
+        item = CreateItem(m_kind, false);
+        if (item) {
+            item->Params().AssignFrom(m_source->Params());
+        }
+    } else {
+        item = m_main.List().Add(m_kind, !ui.startCheckBox->isChecked());
+    }
     if (!item) {
         return false;
     }
@@ -462,15 +471,17 @@ bool PropertiesForm::Apply() {
         ParamOf<BoolParam>(m_actions[i]->Params(), "Enabled")
             ->SetValue(row != nullptr && row->checkState(0) == Qt::Checked);
     }
-    StopSounds(*item->Actions());
+    if (edit) {
+        StopSounds(*m_source->Actions());
+    }
     item->SetActions(std::make_shared<const ActionList>(std::move(m_actions)));
     m_actions.clear();
     ui.actionList->clear();
 
-    item->ApplySettings();
-    if (m_mode == ItemDialogMode::Edit) {
-        item->SetReset(file || ui.resetCheckBox->isChecked());
+    if (edit) {
+        m_source->TakeSettings(item, file || ui.resetCheckBox->isChecked());
     } else {
+        item->ApplySettings();
         item->Start();
         if (ui.startCheckBox->isChecked() && !m_main.List().AllPaused()) {
             item->Resume();

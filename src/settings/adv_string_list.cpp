@@ -76,6 +76,7 @@ constexpr std::array<BuiltIn, AdvStringList::kCount> kBuiltIn = {{
     {"lngRunsPrograms", "This configuration runs programs or changes files:"},
     {"lngStartMonitoring", "Start monitoring?"},
     {"lngLineBreakInName", "The name holds a line break and can not be monitored:"},
+    {"lngUnseenErrors", "%s new errors in the activity log"},
 }};
 
 std::shared_ptr<const std::vector<std::string>> BuiltInTable() {

@@ -74,6 +74,7 @@ enum StringId : int {
     lngRunsPrograms,    ///< asked before an opened configuration that acts starts
     lngStartMonitoring,
     lngLineBreakInName,  ///< a dropped path that no configuration line can hold
+    lngUnseenErrors,     ///< a printf-style format with one "%s": errors not looked at yet
     lngCount  ///< number of entries, not an entry
 };
 

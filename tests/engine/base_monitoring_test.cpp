@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -252,6 +254,62 @@ TEST(BaseMonitoringTest, ReadsAndWritesItsBlockWithActions) {
     EXPECT_NE(out.find("WaveFile=a.wav\n"), std::string::npos);
     EXPECT_NE(out.find(";\nAction=0\n"), std::string::npos);
     EXPECT_NE(out.find("ListName=list.txt\n"), std::string::npos);
+}
+
+// Reads three settings during each check, with room between the reads for
+// another thread to write.
+class SettingsProbe : public BaseMonitoring {
+public:
+    static std::shared_ptr<SettingsProbe> Create() {
+        return std::shared_ptr<SettingsProbe>(new SettingsProbe());
+    }
+    ~SettingsProbe() override { StopWorker(); }
+    std::atomic<int> checks{0};
+    std::atomic<int> mixed{0};
+
+protected:
+    SettingsProbe() : BaseMonitoring(false) {}
+    bool Check() override {
+        const std::string name = FileName();
+        std::this_thread::yield();
+        const std::string comment = Comment();
+        std::this_thread::yield();
+        const int interval = Interval();
+        const bool a = name == "a" && comment == "a" && interval == 1000;
+        const bool b = name == "b" && comment == "b" && interval == 2000;
+        mixed += a || b ? 0 : 1;
+        ++checks;
+        return false;
+    }
+};
+
+// The properties dialog's OK, many times while checks run: every check sees
+// the settings of one OK or of another, never a mix of both.
+TEST(BaseMonitoringTest, SettingsTakenWholeNeverMixInACheck) {
+    auto item = SettingsProbe::Create();
+    item->ReadSettings({"FileName=a", "Comment=a", "Interval=1000"});
+    item->Start();
+    item->Resume();
+    std::atomic<bool> done{false};
+    std::thread checker([&] {
+        while (!done) {
+            item->CheckNow(false);
+            std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        auto copy = SettingsProbe::Create();
+        const std::string v = i % 2 == 0 ? "b" : "a";
+        copy->ReadSettings({"FileName=" + v, "Comment=" + v,
+                            std::string("Interval=") + (v == "b" ? "2000" : "1000")});
+        item->TakeSettings(copy, std::nullopt);
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return item->checks > 50; }));
+    done = true;
+    checker.join();
+    EXPECT_EQ(item->mixed, 0);
+    EXPECT_EQ(item->FileName(), "a") << "the last OK is what stays";
+    EXPECT_GT(item->SettingsGeneration(), 0u);
 }
 
 TEST(BaseMonitoringTest, StoppedWorkersAllEnd) {

@@ -181,6 +181,15 @@ class DesktopTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: os.path.exists(self.acted) and
                                  "report.txt" in open(self.acted).read()))
 
+        # The activity log says what the item did.
+        run("xdotool", "windowactivate", "--sync", self.window, "key", "ctrl+l", env=self.env)
+        self.assertTrue(wait_for(lambda: self.find("Activity Log")), "no activity log window")
+        log = self.find("Activity Log")
+        run("xdotool", "windowactivate", "--sync", log, env=self.env)
+        run("import", "-window", log, os.path.join(ARTIFACTS, "activity-log.png"), env=self.env)
+        self.keys("Escape")
+        self.assertTrue(wait_for(lambda: not self.find_visible("Activity Log")))
+
         # Quit with Alt+X ends the program in order.
         run("xdotool", "windowactivate", "--sync", self.window, "key", "alt+x", env=self.env)
         try:
@@ -217,6 +226,10 @@ class DesktopTest(unittest.TestCase):
         self.assertFalse(os.path.exists(pwned), "an item ran before the answer")
         self.keys("Return")  # Yes
         self.assertTrue(wait_for(lambda: os.path.exists(pwned)), "Yes did not start monitoring")
+
+    def find_visible(self, title):
+        r = run("xdotool", "search", "--onlyvisible", "--name", "^%s$" % title, env=self.env)
+        return r.stdout.split()[0] if r.stdout.split() else None
 
     def find(self, title):
         r = run("xdotool", "search", "--name", "^%s$" % title, env=self.env)

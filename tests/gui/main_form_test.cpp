@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,9 +13,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
+#include "core/activity_log.h"
+#include "gui/activity_log_form.h"
+#include "gui/activity_log_model.h"
 #include "gui/file_dialogs.h"
 #include "gui/item_list_model.h"
 #include "gui/item_list_view.h"
@@ -437,6 +443,50 @@ TEST_F(MainFormTest, AnOpenedConfigurationThatRunsProgramsAsksBeforeItStarts) {
     reopen();
     ASSERT_TRUE(m_form->OpenStartConfiguration(path, true));
     EXPECT_TRUE(MessageBoxes::Shown().empty());
+}
+
+// Records come from any thread; the window shows the last ones, filters by
+// item and by errors, copies them as lines; errors not looked at are counted
+// in the tray's hint until the window is shown.
+TEST_F(MainFormTest, TheActivityLogShowsFiltersAndCopiesWhatRanAndWhatFailed) {
+    std::thread worker([] {
+        LogRecord acted;
+        acted.item = 1;
+        acted.itemName = "/srv/in";
+        acted.message = "Acting on 1 added";
+        acted.files = {"/srv/in/<b>x</b>"};
+        ActivityLog::Report(acted);
+        LogRecord failed;
+        failed.level = LogLevel::Error;
+        failed.item = 2;
+        failed.itemName = "/srv/out";
+        failed.action = "touch /nowhere/x";
+        failed.message = "could not be started";
+        ActivityLog::Report(failed);
+    });
+    worker.join();
+    gui::ActivityLogModel& model = m_form->LogModel();
+    ASSERT_TRUE(WaitUntil([&] { return model.rowCount() == 2; }));
+    EXPECT_EQ(model.UnseenErrors(), 1);
+    EXPECT_TRUE(m_form->Tray().Hint().contains("1 new errors"));
+
+    m_form->ShowActivityLog();
+    EXPECT_EQ(model.UnseenErrors(), 0);
+    EXPECT_FALSE(m_form->Tray().Hint().contains("errors"));
+    auto* log = m_form->findChild<gui::ActivityLogForm*>();
+    ASSERT_NE(log, nullptr);
+    log->findChild<QCheckBox*>("errorsCheckBox")->setChecked(true);
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_TRUE(log->SelectedLines().contains("error | item 2 /srv/out | touch /nowhere/x"));
+    log->findChild<QCheckBox*>("errorsCheckBox")->setChecked(false);
+    auto* items = log->findChild<QComboBox*>("itemFilterComboBox");
+    ASSERT_EQ(items->count(), 3);  // all, item 1, item 2
+    items->setCurrentIndex(1);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.index(0, gui::ActivityLogModel::FilesColumn).data().toString(),
+              "/srv/in/<b>x</b>");
+    ASSERT_TRUE(log->SaveTo(QString::fromStdString(m_dir / "saved.log")));
+    EXPECT_NE(test::ReadFile(m_dir / "saved.log").find("Acting on 1 added"), std::string::npos);
 }
 
 }  // namespace
