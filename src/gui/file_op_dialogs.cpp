@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressDialog>
 
+#include "core/version.h"
 #include "gui/message_boxes.h"
 #include "gui/thread_bridge.h"
 #include "settings/adv_string_list.h"
@@ -13,7 +14,7 @@ namespace quorvel::gui {
 namespace {
 
 QString Title() {
-    return QStringLiteral("Quorvel");
+    return QString::fromUtf8(kProductName);
 }
 
 QString KindText(platform::FileOpKind kind) {

@@ -4,6 +4,7 @@
 #include <QStyle>
 #include <QTextBrowser>
 
+#include "core/version.h"
 #include "gui/pictures.h"
 #include "ui_help_viewer.h"
 
@@ -30,7 +31,7 @@ HelpViewer::HelpViewer(QWidget* parent)
     connect(browser, &QTextBrowser::forwardAvailable, m_ui->forwardItem, &QAction::setEnabled);
     connect(browser, &QTextBrowser::sourceChanged, this, [this] {
         const QString title = m_ui->helpBrowser->documentTitle();
-        setWindowTitle(title.isEmpty() ? QStringLiteral("Quorvel") : title);
+        setWindowTitle(title.isEmpty() ? QString::fromUtf8(kProductName) : title);
     });
     auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(close, &QShortcut::activated, this, &QWidget::close);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "actions/date_format.h"
+#include "core/version.h"
 #include "engine/base_monitoring.h"
 #include "gui/file_op_dialogs.h"
 #include "gui/main_form.h"
@@ -81,7 +82,7 @@ int Run(QApplication& app) {
     form->SetConfigName(path);
     if (!form->OpenStartConfiguration(path, !typed.isEmpty()) && !typed.isEmpty()) {
         MessageBoxes::Show(
-            form.get(), QStringLiteral("Quorvel"),
+            form.get(), QString::fromUtf8(kProductName),
             QString::fromStdString(Strings().Text(lngCantLoad)) + " \"" + path + "\".",
             QMessageBox::Critical, QMessageBox::Ok);
     }
@@ -99,7 +100,7 @@ int Run(QApplication& app) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QApplication::setApplicationName(QString::fromUtf8(quorvel::kProductName));
     QApplication::setQuitOnLastWindowClosed(false);
     int code = 0;
     try {

@@ -16,6 +16,7 @@
 
 #include "core/activity_log.h"
 #include "core/text_util.h"
+#include "core/version.h"
 #include "engine/base_monitoring.h"
 #include "engine/check_file_thread.h"
 #include "engine/monitor_process.h"
@@ -48,7 +49,7 @@ namespace {
 
 constexpr const char* kUntitled = "Untitled.mon";
 constexpr int kDefaultWidths[5] = {50, 200, 50, 100, 200};
-const QString kProduct = QStringLiteral("Quorvel");
+const QString kProduct = QString::fromUtf8(kProductName);
 
 }  // namespace
 
@@ -380,6 +381,7 @@ void MainForm::ConnectCommands() {
 
 void MainForm::SetConfigName(const QString& path) {
     m_configName = path;
+    m_untitled = false;
 }
 
 bool MainForm::LoadConfiguration(const QString& path, QByteArray* content) {
@@ -680,6 +682,7 @@ void MainForm::NewConfiguration() {
     m_model->RemoveAll();
     SetSaved(true);
     m_configName = kUntitled;
+    m_untitled = true;
     ShowConfigName();
 }
 
@@ -691,6 +694,7 @@ void MainForm::LoadCommand() {
     m_list->Clear();
     m_model->RemoveAll();
     m_configName = path;
+    m_untitled = false;
     if (!LoadConfiguration(path)) {
         MessageBoxes::Show(this, kProduct, Text(lngErrorLoading), QMessageBox::Critical,
                            QMessageBox::Ok);
@@ -718,7 +722,7 @@ bool MainForm::SaveTo(const QString& path) {
 }
 
 bool MainForm::SaveCommand() {
-    if (m_configName == kUntitled) {
+    if (m_untitled) {
         return SaveAsCommand();
     }
     if (!SaveTo(m_configName)) {
@@ -735,6 +739,7 @@ bool MainForm::SaveAsCommand() {
         return false;
     }
     m_configName = path;
+    m_untitled = false;
     setWindowTitle(kProduct + " - " + m_configName);
     SetSaved(true);
     return true;

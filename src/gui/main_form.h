@@ -210,6 +210,7 @@ private:
     QString m_droppedPath;
     TrayPicture m_shown = TrayPicture::None;
     bool m_saved = true;
+    bool m_untitled = false;  // made by New: a save asks for a name
     bool m_closed = false;
 };
 

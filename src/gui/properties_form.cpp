@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/version.h"
 #include "core/date_time.h"
 #include "core/text_util.h"
 #include "engine/base_monitoring.h"
@@ -32,7 +33,7 @@ namespace quorvel::gui {
 
 namespace {
 
-const QString kProduct = QStringLiteral("Quorvel");
+const QString kProduct = QString::fromUtf8(kProductName);
 const std::vector<int> kActionColumns = {120, 220, 120};
 constexpr const char* kNoWindow = "00:00:00 - 00:00:00";
 

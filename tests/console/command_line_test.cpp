@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/command_line.h"
+#include "core/version.h"
 
 namespace quorvel {
 namespace {
@@ -126,7 +127,8 @@ TEST(UsageTextTest, ProgramNameWithPercentIsInsertedLiterally) {
 }
 
 TEST(UsageTextTest, BannerLine) {
-    EXPECT_EQ(BannerLine().rfind("Quorvel 1.4.2 [console version], ", 0), 0u);
+    EXPECT_EQ(BannerLine().rfind(std::string("Quorvel ") + kVersion + " [console version], ", 0),
+              0u);
     EXPECT_EQ(BannerLine().find('\n'), std::string::npos);
 }
 

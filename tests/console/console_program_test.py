@@ -51,7 +51,7 @@ class ProgramCase(unittest.TestCase):
         path = os.path.join(self.dir, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w") as f:
-            f.write("; Quorvel 1.4.2 Config File\n;;;\nPaused=0\nIsDirectory=0\n"
+            f.write("; Quorvel %s Config File\n" % quorvel_test.VERSION + ";;;\nPaused=0\nIsDirectory=0\n"
                     f"FileName={watched}\nInterval=1\nIfChanged=0\n;\nAction=0\n"
                     f"ListName={os.path.join(self.dir, marker)}\nListParams=%File\n"
                     "ListAppend=1\nEOF\n")

@@ -74,7 +74,7 @@ class ServiceBodyTest(unittest.TestCase):
         path = os.path.join(self.dir, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w") as f:
-            f.write("; Quorvel 1.4.2 Config File\n" + "".join(blocks))
+            f.write("; Quorvel %s Config File\n" % quorvel_test.VERSION + "".join(blocks))
         return path
 
     def lines(self, marker):

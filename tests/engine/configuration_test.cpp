@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/version.h"
 #include "engine/monitor_process.h"
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
@@ -40,8 +41,8 @@ public:
     std::string text;
 };
 
-const char* kTwoItems =
-    "; Quorvel 1.4.2 Config File\r\n"
+const std::string kTwoItems = std::string("; Quorvel ") + kVersion +
+                              " Config File\r\n"
     "; You can edit this file, but be accurate.\r\n"
     "\r\n"
     ";;;\r\n"

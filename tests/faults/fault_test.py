@@ -186,7 +186,7 @@ class FaultCase(unittest.TestCase):
 
     def write_config(self, text):
         with open(self.config, "w") as f:
-            f.write("; Quorvel 1.4.2 Config File\n\n" + text)
+            f.write("; Quorvel %s Config File\n" % quorvel_test.VERSION + "\n" + text)
 
     def touch(self, *parts):
         p = os.path.join(*parts)

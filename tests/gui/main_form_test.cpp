@@ -163,6 +163,16 @@ TEST_F(MainFormTest, NewAsksAboutUnsavedChangesAndSaveOfAnUntitledOneAsksForANam
     MessageBoxes::AnswerNext(QMessageBox::Yes);
     m_form->NewConfiguration();
     EXPECT_TRUE(fs::exists(named));
+
+    // A file that happens to be called Untitled.mon is saved where it is.
+    const std::string untitled = Config(1, "Untitled.mon");
+    m_form->SetConfigName(QString::fromStdString(untitled));
+    m_form->LoadConfiguration(m_form->ConfigName());
+    m_form->AddSeparator();
+    const int before = FileDialogs::Asked();
+    EXPECT_TRUE(m_form->SaveCommand());
+    EXPECT_EQ(FileDialogs::Asked(), before);
+    EXPECT_NE(test::ReadFile(untitled).find("IsDirectory=2"), std::string::npos);
 }
 
 TEST_F(MainFormTest, DeleteSelectsTheRowAtThePlaceOfTheLastDeletion) {

@@ -171,7 +171,7 @@ def hms(wall):
 
 
 def configuration(items, lists_dir, cache_dir, windows_wall):
-    out = ["; Quorvel 1.4.2 Config File", "; soak test", ""]
+    out = ["; Quorvel Config File", "; soak test", ""]
     for it in items:
         out += [";;;", "Paused=0"]
         if it.kind == "file":
