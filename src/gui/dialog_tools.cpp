@@ -53,10 +53,31 @@ void FieldMenu::OpenFor(QWidget* control, QLineEdit* field) {
     m_menu->popup(control->mapToGlobal(QPoint(-1, control->height())));
 }
 
-bool BrowseForFile(QWidget* parent, QLineEdit* field, const QString& filter, bool several) {
+namespace {
+
+// The folder a field's text names, with its separator.
+QString FolderOf(const QLineEdit* field) {
     const QString text = field->text();
     const int cut = text.lastIndexOf(Separator());
-    const QString directory = cut >= 0 ? text.left(cut + 1) : QString();
+    return cut >= 0 ? text.left(cut + 1) : QString();
+}
+
+}  // namespace
+
+bool BrowseForProgram(QWidget* parent, QLineEdit* field, const QString& programsCaption,
+                      const QString& otherFilters) {
+    const QString path =
+        FileDialogs::OpenProgram(parent, QString::fromStdString(Strings().Text(lngSelectFile)),
+                                 FolderOf(field), programsCaption, otherFilters);
+    if (path.isEmpty()) {
+        return false;
+    }
+    field->setText(path);
+    return true;
+}
+
+bool BrowseForFile(QWidget* parent, QLineEdit* field, const QString& filter, bool several) {
+    const QString directory = FolderOf(field);
     const QString title = QString::fromStdString(Strings().Text(lngSelectFile));
     if (!several) {
         const QString path = FileDialogs::OpenFile(parent, title, directory, filter);

@@ -56,6 +56,11 @@ private:
 /// not empty; otherwise the path replaces the text. True when chosen.
 bool BrowseForFile(QWidget* parent, QLineEdit* field, const QString& filter, bool several);
 
+/// The same for a program to run (FileDialogs::OpenProgram): the first
+/// choice lists what may be run, then otherFilters.
+bool BrowseForProgram(QWidget* parent, QLineEdit* field, const QString& programsCaption,
+                      const QString& otherFilters);
+
 /// Lets the user choose a folder for field, starting at the folder its text
 /// names (one trailing separator removed). In append mode the folder is
 /// appended after a ";" whenever the field is not empty; otherwise it

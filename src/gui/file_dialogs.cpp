@@ -1,8 +1,13 @@
 #include "gui/file_dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QSortFilterProxyModel>
 
 #include <deque>
+
+#include "platform/paths.h"
 
 namespace quorvel::gui {
 
@@ -33,7 +38,69 @@ std::optional<QString> Scripted() {
     return std::nullopt;
 }
 
+// Lists folders and the files this user may run, while it is on.
+class ExecutableFilter : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    void SetOn(bool on) {
+        if (on != m_on) {
+            m_on = on;
+            invalidateFilter();
+        }
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!m_on || files == nullptr) {
+            return true;
+        }
+        const QModelIndex index = files->index(row, 0, parent);
+        return files->isDir(index) || files->fileInfo(index).isExecutable();
+    }
+
+private:
+    bool m_on = true;
+};
+
+bool WindowsPrograms() {
+    return platform::kPathSeparator == '\\';
+}
+
 }  // namespace
+
+QString FileDialogs::ProgramFilters(const QString& programsCaption, const QString& otherFilters) {
+    if (WindowsPrograms()) {
+        return programsCaption + " (*.exe;*.bat;*.cmd;*.com)|*.exe;*.bat;*.cmd;*.com|" +
+               otherFilters;
+    }
+    return programsCaption + " (*)|*|" + otherFilters;
+}
+
+QString FileDialogs::OpenProgram(QWidget* parent, const QString& title, const QString& directory,
+                                 const QString& programsCaption, const QString& otherFilters) {
+    if (auto answer = Scripted()) {
+        return *answer;
+    }
+    const QString filters = QtFilter(ProgramFilters(programsCaption, otherFilters));
+    if (WindowsPrograms()) {
+        return QFileDialog::getOpenFileName(parent, title, directory, filters);
+    }
+    // Linux programs have no extension to list them by: the chooser of Qt's
+    // own, which a filter of ours can narrow to what may be run.
+    QFileDialog dialog(parent, title, directory, filters);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    auto* filter = new ExecutableFilter(&dialog);
+    dialog.setProxyModel(filter);
+    const QString programs = filters.section(QStringLiteral(";;"), 0, 0);
+    QObject::connect(&dialog, &QFileDialog::filterSelected, filter,
+                     [filter, programs](const QString& chosen) { filter->SetOn(chosen == programs); });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
 
 QString FileDialogs::QtFilter(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split('|');

@@ -17,6 +17,14 @@ public:
     /// Chooses an existing file.
     static QString OpenFile(QWidget* parent, const QString& title, const QString& directory,
                             const QString& filter);
+    /// Chooses a program to run: the first choice lists the files that may
+    /// be run (on Linux the executable ones, whatever their names; on
+    /// Windows *.exe, *.bat, *.cmd, *.com), with the folders to reach them;
+    /// others (a pipe filter) follow.
+    static QString OpenProgram(QWidget* parent, const QString& title, const QString& directory,
+                               const QString& programsCaption, const QString& otherFilters);
+    /// The filter OpenProgram's choices form (for tests and Windows).
+    static QString ProgramFilters(const QString& programsCaption, const QString& otherFilters);
     /// Chooses several existing files.
     static QStringList OpenFiles(QWidget* parent, const QString& title, const QString& directory,
                                  const QString& filter);

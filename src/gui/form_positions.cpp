@@ -1,6 +1,8 @@
 #include "gui/form_positions.h"
 
 #include <QGuiApplication>
+
+#include <algorithm>
 #include <QScreen>
 #include <QWidget>
 
@@ -58,24 +60,57 @@ void FormPositions::Restore() {
             geometry.setHeight(*height);
         }
     }
-    m_window->setGeometry(geometry);
+    m_window->setGeometry(OnAScreen(geometry));
+    // A minimized start is the option's to decide ("StartMinimized"), never
+    // the state the window was last left in.
     if (m_resizable) {
-        if (auto state = key->GetInt("WindowState")) {
-            if (*state == 2) {
-                m_window->setWindowState(m_window->windowState() | Qt::WindowMaximized);
-            } else if (*state == 1) {
-                m_window->setWindowState(m_window->windowState() | Qt::WindowMinimized);
-            }
+        if (auto state = key->GetInt("WindowState"); state && *state == 2) {
+            m_window->setWindowState(m_window->windowState() | Qt::WindowMaximized);
         }
     }
+}
+
+QRect FormPositions::OnAScreen(QRect geometry) const {
+    // Where the placement fits a present screen it stays as it was.
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(geometry)) {
+            return geometry;
+        }
+    }
+    // Otherwise centred on the screen it is mostly on (or the window's),
+    // at the saved size as far as the screen takes it.
+    const QScreen* best = nullptr;
+    int bestArea = 0;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->availableGeometry().intersected(geometry);
+        if (common.width() * common.height() > bestArea) {
+            bestArea = common.width() * common.height();
+            best = screen;
+        }
+    }
+    if (best == nullptr) {
+        best = m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();
+    }
+    if (best == nullptr) {
+        return geometry;
+    }
+    const QRect room = best->availableGeometry();
+    // The frame around the client area takes room of its own.
+    const QRect frame = m_window->frameGeometry();
+    const QSize decoration(std::max(0, frame.width() - m_window->width()),
+                           std::max(0, frame.height() - m_window->height()));
+    QSize size = geometry.size().boundedTo(room.size() - decoration);
+    size = size.expandedTo(m_window->minimumSize());
+    QRect placed(QPoint(0, 0), size);
+    placed.moveCenter(room.center());
+    return placed;
 }
 
 void FormPositions::Save() {
     if (!Options::Instance().SavePosition()) {
         return;
     }
-    const bool maximized = m_window->isMaximized();
-    const bool minimized = m_window->isMinimized();
+    const bool maximized = (m_window->windowState() & Qt::WindowMaximized) != 0;
     // The normal bounds, also when the window is minimized now.
     const QRect bounds =
         m_window->normalGeometry().isValid() ? m_window->normalGeometry() : m_window->geometry();
@@ -94,7 +129,9 @@ void FormPositions::Save() {
             }
         }
         if (m_resizable) {
-            key->SetInt("WindowState", maximized ? 2 : minimized ? 1 : 0);
+            // Minimized (to the tray) counts as normal: the next start
+            // comes up on the screen unless "StartMinimized" says otherwise.
+            key->SetInt("WindowState", maximized ? 2 : 0);
         }
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QRect>
+
 #include <QString>
 
 #include <string>
@@ -24,6 +26,11 @@ public:
     /// maximized window writes only its state, so it keeps the normal
     /// bounds it last had.
     void Save();
+
+    /// The placement where it fits the room of a present screen; else the
+    /// window centred on the screen it is mostly on, at the saved size as
+    /// far as the screen takes it.
+    QRect OnAScreen(QRect geometry) const;
 
     /// The full key path of this window's values.
     std::string KeyPath() const;

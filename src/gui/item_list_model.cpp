@@ -1,12 +1,20 @@
 #include "gui/item_list_model.h"
 
 #include "engine/base_monitoring.h"
+#include "engine/monitor_process.h"
+#include "platform/file_system.h"
 #include "gui/dialog_tools.h"
 #include "gui/pictures.h"
 
 namespace quorvel::gui {
 
-ItemListModel::ItemListModel(QObject* parent) : QAbstractTableModel(parent) {}
+ItemListModel::ItemListModel(MonitorProcess& list, QObject* parent)
+    : QAbstractTableModel(parent), m_list(list) {
+    m_rows.resize(static_cast<std::size_t>(m_list.Count()));
+    for (int row = 0; row < m_list.Count(); ++row) {
+        FillRow(m_rows[Index(row)], m_list.Get(row).get());
+    }
+}
 
 int ItemListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
@@ -78,50 +86,89 @@ Qt::ItemFlags ItemListModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
 }
 
-void ItemListModel::InsertRows(int row, int count) {
-    if (count <= 0) {
-        return;
-    }
-    row = std::clamp(row, 0, rowCount());
-    beginInsertRows({}, row, row + count - 1);
-    m_rows.insert(m_rows.begin() + row, static_cast<std::size_t>(count), Row{});
+std::shared_ptr<BaseMonitoring> ItemListModel::AddEntry(ItemKind kind, bool paused) {
+    const int row = m_list.Count();
+    beginInsertRows({}, row, row);
+    auto item = m_list.Add(kind, paused);
+    m_rows.emplace_back();
+    FillRow(m_rows.back(), item.get());
     endInsertRows();
+    return item;
 }
 
-void ItemListModel::RemoveRowAt(int row) {
+bool ItemListModel::LoadFile(const std::string& path, std::string* content) {
+    // The rows are announced before the entries come: the text is read
+    // first, so its complete blocks are counted in advance.
+    auto text = platform::ReadWholeFile(path);
+    if (!text) {
+        return false;
+    }
+    int blocks = 0;
+    ForEachConfigurationBlock(*text, [&](ItemKind, bool, const std::vector<std::string>&) {
+        ++blocks;
+    });
+    const int first = m_list.Count();
+    if (blocks > 0) {
+        beginInsertRows({}, first, first + blocks - 1);
+    }
+    m_list.LoadText(*text);
+    m_rows.resize(static_cast<std::size_t>(m_list.Count()));
+    for (int row = first; row < m_list.Count(); ++row) {
+        FillRow(m_rows[Index(row)], m_list.Get(row).get());
+    }
+    if (blocks > 0) {
+        endInsertRows();
+    }
+    if (content != nullptr) {
+        *content = std::move(*text);
+    }
+    return true;
+}
+
+void ItemListModel::DeleteEntry(int row) {
     if (!Valid(row)) {
         return;
     }
     beginRemoveRows({}, row, row);
+    m_list.Delete(row);
     m_rows.erase(m_rows.begin() + row);
     endRemoveRows();
 }
 
-void ItemListModel::RemoveAll() {
+bool ItemListModel::MoveEntry(int from, int to) {
+    if (!Valid(from) || !Valid(to) || from == to) {
+        return false;
+    }
+    // Qt names the destination as the row before which the moved one lands.
+    const int destination = to > from ? to + 1 : to;
+    if (!beginMoveRows({}, from, from, {}, destination)) {
+        return false;
+    }
+    m_list.Move(from, to);
+    Row moved = std::move(m_rows[Index(from)]);
+    m_rows.erase(m_rows.begin() + from);
+    m_rows.insert(m_rows.begin() + to, std::move(moved));
+    endMoveRows();
+    return true;
+}
+
+void ItemListModel::ClearEntries() {
     beginResetModel();
+    m_list.Clear();
     m_rows.clear();
     m_rows.shrink_to_fit();
     endResetModel();
 }
 
-void ItemListModel::MoveRow(int from, int to) {
-    if (!Valid(from) || !Valid(to) || from == to) {
-        return;
-    }
-    // Qt names the destination as the row before which the moved one lands.
-    const int destination = to > from ? to + 1 : to;
-    beginMoveRows({}, from, from, {}, destination);
-    Row moved = std::move(m_rows[Index(from)]);
-    m_rows.erase(m_rows.begin() + from);
-    m_rows.insert(m_rows.begin() + to, std::move(moved));
-    endMoveRows();
-}
-
-void ItemListModel::FillRow(int row, const BaseMonitoring* item) {
+void ItemListModel::FillRow(int row) {
     if (!Valid(row)) {
         return;
     }
-    Row& r = m_rows[Index(row)];
+    FillRow(m_rows[Index(row)], m_list.Get(row).get());
+    RowChanged(row, 0, 4);
+}
+
+void ItemListModel::FillRow(Row& r, const BaseMonitoring* item) {
     r.separator = item == nullptr;
     r.actions.clear();
     if (item == nullptr) {
@@ -129,20 +176,19 @@ void ItemListModel::FillRow(int row, const BaseMonitoring* item) {
         r.interval.clear();
         r.comment.clear();
         r.state = ItemState::Separator;
-    } else {
-        r.path = QString::fromStdString(item->FileName());
-        r.interval = QString::number(item->Interval());
-        r.comment = QString::fromStdString(item->Comment());
-        r.state = item->State();
-        r.settings = item->SettingsGeneration();
-        auto actions = item->Actions();
-        for (const auto& action : *actions) {
-            if (action && action->Enabled()) {
-                r.actions.push_back(static_cast<std::uint8_t>(action->Kind()));
-            }
+        return;
+    }
+    r.path = QString::fromStdString(item->FileName());
+    r.interval = QString::number(item->Interval());
+    r.comment = QString::fromStdString(item->Comment());
+    r.state = item->State();
+    r.settings = item->SettingsGeneration();
+    auto actions = item->Actions();
+    for (const auto& action : *actions) {
+        if (action && action->Enabled()) {
+            r.actions.push_back(static_cast<std::uint8_t>(action->Kind()));
         }
     }
-    RowChanged(row, 0, 4);
 }
 
 void ItemListModel::SetState(int row, ItemState state) {

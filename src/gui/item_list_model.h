@@ -9,16 +9,24 @@
 #include "actions/action.h"
 #include "core/item_state.h"
 
+#include <memory>
+#include <string>
+
+#include "core/item_kind.h"
+
 namespace quorvel {
 class BaseMonitoring;
+class MonitorProcess;
 }
 
 namespace quorvel::gui {
 
-/// The rows of the main window, one per entry of the configuration in list
-/// order. A row keeps what it shows (state, path, interval text, enabled
-/// action kinds, comment), filled from its item when the window says so;
-/// items themselves are never read while painting.
+/// The rows of the main window over the configuration's list: one row per
+/// entry in list order. Entries are added, loaded, deleted, moved and
+/// cleared through the model, which changes the list and its rows together.
+/// A row keeps what it shows (state, path, interval text, enabled action
+/// kinds, comment), filled from its entry; items themselves are never read
+/// while painting.
 class ItemListModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -29,7 +37,10 @@ public:
     /// True for a separator row.
     static constexpr int kSeparatorRole = Qt::UserRole + 2;
 
-    explicit ItemListModel(QObject* parent = nullptr);
+    explicit ItemListModel(MonitorProcess& list, QObject* parent = nullptr);
+
+    MonitorProcess& List() { return m_list; }
+    const MonitorProcess& List() const { return m_list; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -40,15 +51,21 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
 
-    /// Inserts empty rows at row (appends at rowCount()).
-    void InsertRows(int row, int count);
-    void RemoveRowAt(int row);
-    void RemoveAll();
-    /// Moves the row from one place to another (both valid, different).
-    void MoveRow(int from, int to);
+    /// Appends an entry of the kind (a separator answers none), not
+    /// started; its row shows it.
+    std::shared_ptr<BaseMonitoring> AddEntry(ItemKind kind, bool paused);
+    /// Appends the entries of a configuration file; false only when it
+    /// cannot be opened. content, when given, receives the bytes read.
+    bool LoadFile(const std::string& path, std::string* content = nullptr);
+    /// Stops and removes the entry of a row.
+    void DeleteEntry(int row);
+    /// Moves the entry from one row to another; false when refused.
+    bool MoveEntry(int from, int to);
+    /// Stops every item and empties the list.
+    void ClearEntries();
 
-    /// Fills every text of a row from its entry (none: a separator).
-    void FillRow(int row, const BaseMonitoring* item);
+    /// Fills every text of a row from its entry.
+    void FillRow(int row);
     /// The settings generation of the item when its row was last filled.
     std::uint64_t ShownSettings(int row) const {
         return Valid(row) ? m_rows[Index(row)].settings : 0;
@@ -80,6 +97,9 @@ private:
     static std::size_t Index(int row) { return static_cast<std::size_t>(row); }
     void RowChanged(int row, int firstColumn, int lastColumn);
 
+    void FillRow(Row& row, const BaseMonitoring* item);
+
+    MonitorProcess& m_list;
     std::vector<Row> m_rows;
     QString m_titles[5];
 };

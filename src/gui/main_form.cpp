@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLibraryInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -84,7 +86,7 @@ MainForm::MainForm(QWidget* parent)
     : QMainWindow(parent),
       m_ui(std::make_unique<Ui::MainForm>()),
       m_list(std::make_unique<MonitorProcess>()),
-      m_model(new ItemListModel(this)) {
+      m_model(new ItemListModel(*m_list, this)) {
     ThreadBridge::Instance().Reopen();
     Pictures::Register();
     m_ui->setupUi(this);
@@ -94,6 +96,7 @@ MainForm::MainForm(QWidget* parent)
     Options& options = Options::Instance();
     m_lang = std::make_unique<Lang>(options.Language());
     m_lang->TranslateStrings(Strings(), "Strings");
+    InstallQtTranslation();
     FillLanguageMenu(m_ui->langItem, *m_lang, [this](const QString& f) { ChangeLanguage(f); });
 
     // The item list and its rows.
@@ -185,7 +188,7 @@ MainForm::~MainForm() {
     }
     delete m_tray;
     m_tray = nullptr;
-    m_list->Clear();
+    m_model->ClearEntries();
     if (m_positions) {
         m_positions->Save();
     }
@@ -281,87 +284,79 @@ void MainForm::BuildMenus() {
     }
 }
 
+const std::vector<MainForm::Command>& MainForm::Commands() {
+    using U = Ui::MainForm;
+    using N = Needs;
+    auto hook = [](std::function<void()> WindowHooks::*field) {
+        return [field](MainForm& f) {
+            if (f.m_hooks.*field) {
+                (f.m_hooks.*field)();
+            }
+        };
+    };
+    // Each command once: what runs it, where it appears (menu, toolbar,
+    // pop-up menus) and what the selection must be for it to be enabled.
+    static const std::vector<Command> commands = {
+        {[](MainForm& f) { f.NewConfiguration(); }, {&U::newItem}, N::Always},
+        {[](MainForm& f) { f.LoadCommand(); }, {&U::loadItem, &U::loadButton}, N::Always},
+        {[](MainForm& f) { f.SaveCommand(); }, {&U::saveItem, &U::saveButton}, N::Always},
+        {[](MainForm& f) { f.SaveAsCommand(); }, {&U::saveAsItem}, N::Always},
+        {[](MainForm& f) { f.ImportCommand(); }, {&U::importItem}, N::Always},
+        {[](MainForm& f) { f.ExportCommand(); }, {&U::exportItem}, N::Rows},
+        {[](MainForm& f) { f.close(); }, {&U::quitItem, &U::exitItem}, N::Always},
+        {[](MainForm& f) { f.CopyCommand(); }, {&U::copyItem, &U::copyButton, &U::copyPopItem},
+         N::OneItem},
+        {[](MainForm& f) { f.AddSeparator(); }, {&U::separatorItem, &U::addSepPop}, N::Always},
+        {[](MainForm& f) { f.MoveUp(); }, {&U::upItem, &U::upButton}, N::MoveUp},
+        {[](MainForm& f) { f.MoveDown(); }, {&U::downItem, &U::downButton}, N::MoveDown},
+        {[](MainForm& f) { f.SelectAll(); }, {&U::selectAllItem}, N::Always},
+        {[](MainForm& f) { f.ShowActivityLog(); }, {&U::activityLogItem}, N::Always},
+        {[](MainForm& f) { f.AddFileCommand(); }, {&U::addItem, &U::addButton, &U::addPopItem},
+         N::Always},
+        {[](MainForm& f) { f.AddDirectoryCommand(); },
+         {&U::addDirectoryItem, &U::addDirButton, &U::addDirItem},
+         N::Always},
+        {[](MainForm& f) { f.DeleteCommand(); },
+         {&U::deleteItem, &U::deleteButton, &U::delPopItem},
+         N::Rows},
+        {[](MainForm& f) { f.PropertiesCommand(); },
+         {&U::propertiesItem, &U::propButton, &U::propPopItem},
+         N::OneItem},
+        {[](MainForm& f) { f.SuspendCommand(); },
+         {&U::suspendItem, &U::suspendButton, &U::suspendPopItem},
+         N::ItemsWhileRunning},
+        {[](MainForm& f) { f.ResumeCommand(); },
+         {&U::resumeItem, &U::resumeButton, &U::resumePopItem},
+         N::ItemsWhileRunning},
+        {[](MainForm& f) { f.CheckNowCommand(); },
+         {&U::checkItem, &U::checkButton, &U::checkPopItem},
+         N::ItemsWhileRunning},
+        {[](MainForm& f) { f.DoActionNow(); }, {&U::actionItem, &U::doButton, &U::actionPopItem},
+         N::Items},
+        {[](MainForm& f) { f.StopOrContinueAll(); },
+         {&U::stopAllItem, &U::continueItem, &U::popStopItem, &U::popContItem},
+         N::Always},
+        {[](MainForm& f) { f.StopSound(); }, {&U::stopSndItem, &U::stopSndPopItem}, N::Always},
+        {[](MainForm& f) { f.ToggleToolbar(); }, {&U::toolbarItem, &U::toolbarPopItem}, N::Always},
+        {[](MainForm& f) { f.ToggleStatusBar(); }, {&U::statusBarItem, &U::statusBarPopItem},
+         N::Always},
+        {[](MainForm& f) { f.OptionsCommand(); }, {&U::settingsItem, &U::optButton}, N::Always},
+        {[](MainForm& f) { f.RestoreWindow(); }, {&U::restoreItem}, N::Always},
+        {hook(&WindowHooks::about), {&U::aboutItem, &U::aboutTrayItem}, N::Always},
+        {hook(&WindowHooks::helpContents), {&U::helpItem}, N::Always},
+        {hook(&WindowHooks::mailAuthor), {&U::mailItem}, N::Always},
+        {hook(&WindowHooks::homepage), {&U::homepageItem}, N::Always},
+    };
+    return commands;
+}
+
 void MainForm::ConnectCommands() {
     Ui::MainForm& ui = *m_ui;
-    auto on = [this](QAction* action, void (MainForm::*slot)()) {
-        connect(action, &QAction::triggered, this, slot);
-    };
-    on(ui.newItem, &MainForm::NewConfiguration);
-    on(ui.loadItem, &MainForm::LoadCommand);
-    on(ui.loadButton, &MainForm::LoadCommand);
-    connect(ui.saveItem, &QAction::triggered, this, [this] { SaveCommand(); });
-    connect(ui.saveButton, &QAction::triggered, this, [this] { SaveCommand(); });
-    connect(ui.saveAsItem, &QAction::triggered, this, [this] { SaveAsCommand(); });
-    on(ui.importItem, &MainForm::ImportCommand);
-    on(ui.exportItem, &MainForm::ExportCommand);
-    connect(ui.quitItem, &QAction::triggered, this, &QWidget::close);
-    connect(ui.exitItem, &QAction::triggered, this, &QWidget::close);
-    for (QAction* a : {ui.copyItem, ui.copyButton, ui.copyPopItem}) {
-        on(a, &MainForm::CopyCommand);
+    for (const Command& command : Commands()) {
+        for (const Surface surface : command.surfaces) {
+            connect(ui.*surface, &QAction::triggered, this, [this, &command] { command.run(*this); });
+        }
     }
-    for (QAction* a : {ui.separatorItem, ui.addSepPop}) {
-        on(a, &MainForm::AddSeparator);
-    }
-    for (QAction* a : {ui.upItem, ui.upButton}) {
-        on(a, &MainForm::MoveUp);
-    }
-    for (QAction* a : {ui.downItem, ui.downButton}) {
-        on(a, &MainForm::MoveDown);
-    }
-    on(ui.selectAllItem, &MainForm::SelectAll);
-    on(ui.activityLogItem, &MainForm::ShowActivityLog);
-    for (QAction* a : {ui.addItem, ui.addButton, ui.addPopItem}) {
-        on(a, &MainForm::AddFileCommand);
-    }
-    for (QAction* a : {ui.addDirectoryItem, ui.addDirButton, ui.addDirItem}) {
-        on(a, &MainForm::AddDirectoryCommand);
-    }
-    for (QAction* a : {ui.deleteItem, ui.deleteButton, ui.delPopItem}) {
-        on(a, &MainForm::DeleteCommand);
-    }
-    for (QAction* a : {ui.propertiesItem, ui.propButton, ui.propPopItem}) {
-        on(a, &MainForm::PropertiesCommand);
-    }
-    for (QAction* a : {ui.suspendItem, ui.suspendButton, ui.suspendPopItem}) {
-        on(a, &MainForm::SuspendCommand);
-    }
-    for (QAction* a : {ui.resumeItem, ui.resumeButton, ui.resumePopItem}) {
-        on(a, &MainForm::ResumeCommand);
-    }
-    for (QAction* a : {ui.checkItem, ui.checkButton, ui.checkPopItem}) {
-        on(a, &MainForm::CheckNowCommand);
-    }
-    for (QAction* a : {ui.actionItem, ui.doButton, ui.actionPopItem}) {
-        on(a, &MainForm::DoActionNow);
-    }
-    for (QAction* a : {ui.stopAllItem, ui.continueItem, ui.popStopItem, ui.popContItem}) {
-        on(a, &MainForm::StopOrContinueAll);
-    }
-    for (QAction* a : {ui.stopSndItem, ui.stopSndPopItem}) {
-        on(a, &MainForm::StopSound);
-    }
-    for (QAction* a : {ui.toolbarItem, ui.toolbarPopItem}) {
-        on(a, &MainForm::ToggleToolbar);
-    }
-    for (QAction* a : {ui.statusBarItem, ui.statusBarPopItem}) {
-        on(a, &MainForm::ToggleStatusBar);
-    }
-    for (QAction* a : {ui.settingsItem, ui.optButton}) {
-        on(a, &MainForm::OptionsCommand);
-    }
-    connect(ui.restoreItem, &QAction::triggered, this, &MainForm::RestoreWindow);
-    auto hook = [this](QAction* action, std::function<void()> WindowHooks::*field) {
-        connect(action, &QAction::triggered, this, [this, field] {
-            if (m_hooks.*field) {
-                (m_hooks.*field)();
-            }
-        });
-    };
-    hook(ui.aboutItem, &WindowHooks::about);
-    hook(ui.aboutTrayItem, &WindowHooks::about);
-    hook(ui.helpItem, &WindowHooks::helpContents);
-    hook(ui.mailItem, &WindowHooks::mailAuthor);
-    hook(ui.homepageItem, &WindowHooks::homepage);
 
     connect(&View(), &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) {
@@ -385,16 +380,10 @@ void MainForm::SetConfigName(const QString& path) {
 }
 
 bool MainForm::LoadConfiguration(const QString& path, QByteArray* content) {
-    const int before = m_list->Count();
     std::string text;
-    const bool loaded = m_list->Load(path.toStdString(), content != nullptr ? &text : nullptr);
+    const bool loaded = m_model->LoadFile(path.toStdString(), content != nullptr ? &text : nullptr);
     if (content != nullptr) {
         *content = QByteArray::fromStdString(text);
-    }
-    const int added = m_list->Count() - before;
-    m_model->InsertRows(before, added);
-    for (int row = before; row < m_list->Count(); ++row) {
-        FillRow(row);
     }
     return loaded;
 }
@@ -512,13 +501,34 @@ void MainForm::ActionsStarting(BaseMonitoring&) {
     ShowTrayPicture(TrayPicture::Run);
 }
 
+void MainForm::ShowItemChanges(const std::vector<ItemObserverBridge::Change>& changes,
+                               bool acting) {
+    for (const auto& c : changes) {
+        const int row = c.row;
+        // An entry moved or deleted since is shown by its own change.
+        if (m_list->Get(row).get() != c.item) {
+            continue;
+        }
+        if (m_model->ShownSettings(row) != c.settings) {
+            FillRow(row);
+        }
+        m_model->SetState(row, c.state);
+        if (c.countdown) {
+            m_model->SetCountdown(row, c.interval, 0);
+        }
+    }
+    if (acting) {
+        ShowTrayPicture(TrayPicture::Run);
+    }
+}
+
 // ---- rows ----
 
 void MainForm::FillRow(int row) {
     if (row < 0 || row >= m_list->Count()) {
         return;
     }
-    m_model->FillRow(row, m_list->Get(row).get());
+    m_model->FillRow(row);
 }
 
 std::vector<int> MainForm::SelectedRows() const {
@@ -633,23 +643,35 @@ void MainForm::UpdateCommandStates(int currentRow) {
     const bool separator = currentRow >= 0 && m_model->IsSeparator(currentRow);
     const bool stopped = m_list->AllPaused();
     const int number = currentRow + 1;
-    Ui::MainForm& ui = *m_ui;
-    auto enable = [](std::initializer_list<QAction*> actions, bool on) {
-        for (QAction* a : actions) {
-            a->setEnabled(on);
+    auto allowed = [&](Needs needs) {
+        switch (needs) {
+            case Needs::Always:
+                return true;
+            case Needs::Rows:
+                return single || multi;
+            case Needs::OneItem:
+                return single && !separator;
+            case Needs::Items:
+                return (single && !separator) || multi;
+            case Needs::ItemsWhileRunning:
+                return ((single && !separator) || multi) && !stopped;
+            case Needs::MoveUp:
+                return single && number >= 2;
+            case Needs::MoveDown:
+                return single && number >= 1 && number < m_model->rowCount();
         }
+        return true;
     };
-    enable({ui.deleteItem, ui.deleteButton, ui.delPopItem, ui.exportItem}, single || multi);
-    enable({ui.propertiesItem, ui.propButton, ui.propPopItem, ui.copyItem, ui.copyButton,
-            ui.copyPopItem},
-           single && !separator);
-    const bool perItem = ((single && !separator) || multi) && !stopped;
-    enable({ui.suspendItem, ui.suspendButton, ui.suspendPopItem, ui.resumeItem, ui.resumeButton,
-            ui.resumePopItem, ui.checkItem, ui.checkButton, ui.checkPopItem},
-           perItem);
-    enable({ui.actionItem, ui.doButton, ui.actionPopItem}, (single && !separator) || multi);
-    enable({ui.upItem, ui.upButton}, single && number >= 2);
-    enable({ui.downItem, ui.downButton}, single && number >= 1 && number < m_model->rowCount());
+    Ui::MainForm& ui = *m_ui;
+    for (const Command& command : Commands()) {
+        if (command.needs == Needs::Always) {
+            continue;
+        }
+        const bool on = allowed(command.needs);
+        for (const Surface surface : command.surfaces) {
+            (ui.*surface)->setEnabled(on);
+        }
+    }
 }
 
 // ---- file commands ----
@@ -669,7 +691,9 @@ bool MainForm::AskToSaveChanges() {
         return false;
     }
     if (answer == QMessageBox::Yes) {
-        SaveCommand();  // a failure is shown; the command still goes on
+        // A save that was cancelled or failed stops the command: the list
+        // and its changes stay.
+        return SaveCommand();
     }
     return true;
 }
@@ -678,8 +702,7 @@ void MainForm::NewConfiguration() {
     if (!AskToSaveChanges()) {
         return;
     }
-    m_list->Clear();
-    m_model->RemoveAll();
+    m_model->ClearEntries();
     SetSaved(true);
     m_configName = kUntitled;
     m_untitled = true;
@@ -691,8 +714,7 @@ void MainForm::LoadCommand() {
     if (path.isEmpty() || !AskToSaveChanges()) {
         return;
     }
-    m_list->Clear();
-    m_model->RemoveAll();
+    m_model->ClearEntries();
     m_configName = path;
     m_untitled = false;
     if (!LoadConfiguration(path)) {
@@ -792,8 +814,7 @@ void MainForm::DeleteCommand() {
     // The first selected row goes each time; those after it move up.
     for (std::size_t i = 0; i < rows.size(); ++i) {
         last = rows[i] - static_cast<int>(i);
-        m_list->Delete(last);
-        m_model->RemoveRowAt(last);
+        m_model->DeleteEntry(last);
     }
     View().setUpdatesEnabled(true);
     if (m_model->rowCount() > 0) {
@@ -806,10 +827,9 @@ void MainForm::DeleteCommand() {
 }
 
 void MainForm::MoveEntry(int from, int to) {
-    if (!m_list->Move(from, to)) {
+    if (!m_model->MoveEntry(from, to)) {
         return;
     }
-    m_model->MoveRow(from, to);
     FillRow(to);
     SelectOnly(to);
     SetSaved(false);
@@ -838,8 +858,7 @@ void MainForm::AfterItemAdded() {
 }
 
 void MainForm::AddSeparator() {
-    m_list->Add(ItemKind::Separator, false);
-    m_model->InsertRows(m_model->rowCount(), 1);
+    m_model->AddEntry(ItemKind::Separator, false);
     AfterItemAdded();
 }
 
@@ -952,12 +971,29 @@ void MainForm::ChangeLanguage(const QString& fileName) {
     Options::Instance().SetLanguage(fileName.toStdString());
     m_lang->LoadFile(fileName.toStdString());
     m_lang->TranslateStrings(Strings(), "Strings");
+    InstallQtTranslation();
     for (QAction* a : m_ui->langItem->actions()) {
         a->setChecked(a->data().toString() == fileName);
     }
     TrayHint();
     UpdateStatusBar();
     TranslateWindows();
+}
+
+void MainForm::InstallQtTranslation() {
+    // Qt's own texts (message box buttons, the file chooser, key names,
+    // "Press shortcut") in the language of the language file, when Qt has
+    // them installed.
+    QCoreApplication::removeTranslator(&m_qtTranslation);
+    const QString locale =
+        QString::fromStdString(m_lang->File().GetString("General", "Locale", "")).trimmed();
+    if (locale.isEmpty() || locale.startsWith(QStringLiteral("en"))) {
+        return;
+    }
+    if (m_qtTranslation.load(QStringLiteral("qtbase_") + locale,
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&m_qtTranslation);
+    }
 }
 
 void MainForm::RegisterTranslated(QWidget* window) {
@@ -1001,8 +1037,9 @@ void MainForm::OpenItemDialog(ItemDialogMode mode, ItemKind kind) {
         SetSaved(false);
         return;
     }
-    m_model->InsertRows(before, m_list->Count() - before);
-    AfterItemAdded();
+    if (m_list->Count() > before) {
+        AfterItemAdded();
+    }
 }
 
 void MainForm::AddFileCommand() {

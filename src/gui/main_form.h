@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QTranslator>
 
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "core/activity_log.h"
 #include "core/item_kind.h"
+#include "gui/item_observer_bridge.h"
 #include "platform/thread.h"
 
 class QLabel;
@@ -97,6 +99,9 @@ public:
     void UpdateStatus(BaseMonitoring& item);
     void ShowCountdown(BaseMonitoring& item);
     void ActionsStarting(BaseMonitoring& item);
+    /// What the items reported since the last time, at once (user-interface
+    /// thread); acting: some item started its actions.
+    void ShowItemChanges(const std::vector<ItemObserverBridge::Change>& changes, bool acting);
 
     // For the dialogs and for tests.
     MonitorProcess& List() { return *m_list; }
@@ -123,6 +128,9 @@ public:
     void RegisterTranslated(QWidget* window);
     /// Translates this window and every registered one anew.
     void TranslateWindows();
+    /// Qt's own texts in the language of the language file ("Locale" in
+    /// its [General] section).
+    void InstallQtTranslation();
     /// The row the user last acted on, or -1.
     int CurrentRow() const;
     /// Takes the path of files dropped on the list (the first one).
@@ -168,6 +176,16 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The commands: what runs each, where it appears and when it may run.
+    enum class Needs { Always, Rows, OneItem, Items, ItemsWhileRunning, MoveUp, MoveDown };
+    using Surface = QAction* Ui::MainForm::*;
+    struct Command {
+        std::function<void(MainForm&)> run;
+        std::vector<Surface> surfaces;
+        Needs needs;
+    };
+    static const std::vector<Command>& Commands();
+
     void BuildMenus();
     void ConnectCommands();
     void UpdateStatusBar();
@@ -186,6 +204,7 @@ private:
     void SelectOnly(int row);
 
     std::unique_ptr<Ui::MainForm> m_ui;
+    QTranslator m_qtTranslation;
     ActivityLogModel* m_logModel = nullptr;  // a child of the window
     ActivityLogForm* m_logForm = nullptr;    // made on first use
     ActivityLog::Attachment m_logAttachment;

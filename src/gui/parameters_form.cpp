@@ -33,10 +33,6 @@ QString AllFilesFilter() {
     return Text(lngAllFiles) + " (*)|*";
 }
 
-QString ProgramFilter() {
-    return Text(lngPrograms) + " (*.exe;*.bat;*.cmd;*.com)|*.exe;*.bat;*.cmd;*.com|";
-}
-
 QString WaveFilter() {
     return Text(lngWaveFiles) + " (*.wav)|*.wav|";
 }
@@ -71,6 +67,11 @@ ParametersForm::~ParametersForm() {
 
 void ParametersForm::BuildMacroMenu() {
     Ui::ParametersForm& ui = *m_ui;
+    // The full name with the system's own separator ("\\" escapes one
+    // backslash inside a macro's parameter).
+    ui.macroFileItem->setProperty(
+        kInsertText, platform::kPathSeparator == '\\' ? QStringLiteral("%File=\"DP\\\\N.E\"")
+                                                      : QStringLiteral("%File=\"DP/N.E\""));
     auto* status = new QMenu(this);
     status->addActions({ui.macroAddedItem, ui.macroChangedItem, ui.macroDeletedItem});
     ui.macroStatusMenu->setMenu(status);
@@ -115,7 +116,7 @@ void ParametersForm::ConnectButtons() {
     connect(ui.browButton, &QAbstractButton::clicked, this,
             [this] { BrowseForFile(this, m_ui->fileEdit, AllFilesFilter(), false); });
     connect(ui.commButton, &QAbstractButton::clicked, this, [this] {
-        if (BrowseForFile(this, m_ui->commEdit, ProgramFilter() + AllFilesFilter(), false) &&
+        if (BrowseForProgram(this, m_ui->commEdit, Text(lngPrograms), AllFilesFilter()) &&
             m_ui->dirEdit->text().isEmpty()) {
             const QString program = m_ui->commEdit->text();
             const int cut = program.lastIndexOf(QChar::fromLatin1(platform::kPathSeparator));

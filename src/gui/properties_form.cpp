@@ -11,9 +11,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/version.h"
 #include "core/date_time.h"
 #include "core/text_util.h"
+#include "core/version.h"
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
 #include "gui/dialog_tools.h"
@@ -21,6 +21,7 @@
 #include "gui/file_dialogs.h"
 #include "gui/form_positions.h"
 #include "gui/form_translator.h"
+#include "gui/item_list_model.h"
 #include "gui/message_boxes.h"
 #include "gui/parameters_form.h"
 #include "gui/pictures.h"
@@ -432,7 +433,7 @@ bool PropertiesForm::Apply() {
             item->Params().AssignFrom(m_source->Params());
         }
     } else {
-        item = m_main.List().Add(m_kind, !ui.startCheckBox->isChecked());
+        item = m_main.Model().AddEntry(m_kind, !ui.startCheckBox->isChecked());
     }
     if (!item) {
         return false;

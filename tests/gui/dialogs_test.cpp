@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -126,6 +127,9 @@ protected:
         o.SetConfQuit(false);
         MessageBoxes::ClearShown();
         m_form = std::make_unique<MainForm>();
+        new QAbstractItemModelTester(&m_form->Model(),
+                                     QAbstractItemModelTester::FailureReportingMode::Fatal,
+                                     m_form.get());
         gui::InstallItemDialogs(*m_form);
         m_form->show();
     }
@@ -686,7 +690,7 @@ TEST_F(DialogsTest, MacroAndVariableMenusInsertAtTheCaretReplacingTheSelection) 
         entries,
         (QStringList{
             "%&File - full filename (with path)", "%&Name - filename only (with extension)",
-            "%&Path - file path (without ending \"\\\")", "%&Time - file change time",
+            "%&Path - file path (without the separator at its end)", "%&Time - file change time",
             "%&Size - file size", "-", "File Stat&us", "-", "%&RunTime - moment of actions start",
             "%Sys&Date - current system time", "%&Environment - environment variable",
             "%&Include - include text from the file", "%Substring - substring",
@@ -697,9 +701,11 @@ TEST_F(DialogsTest, MacroAndVariableMenusInsertAtTheCaretReplacingTheSelection) 
     EXPECT_EQ(items->text(), "ab  %)");
     items->setCursorPosition(1);
     Part<QAction>("macroFileItem", &p)->trigger();
-    EXPECT_EQ(items->text(), "a%File=\"DP\\\\N.E\"b  %)");
+    // The full name with the system's own separator: it expands to a path
+    // that exists.
+    EXPECT_EQ(items->text(), "a%File=\"DP/N.E\"b  %)");
     Part<QAction>("macroDeletedItem", &p)->trigger();  // from the submenu
-    EXPECT_TRUE(items->text().startsWith("a%File=\"DP\\\\N.E\"%Deleted=\"Deleted\"b"));
+    EXPECT_TRUE(items->text().startsWith("a%File=\"DP/N.E\"%Deleted=\"Deleted\"b"));
 
     PropertiesForm& d = Dialog();
     ASSERT_TRUE(d.Prepare(ItemDialogMode::Add, ItemKind::Directory, -1, "/data"));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -50,6 +51,10 @@ protected:
         o.SetConfQuit(false);
         MessageBoxes::ClearShown();
         m_form = std::make_unique<MainForm>();
+        // Every insertion, removal and move keeps Qt's rules for models.
+        new QAbstractItemModelTester(&m_form->Model(),
+                                     QAbstractItemModelTester::FailureReportingMode::Fatal,
+                                     m_form.get());
         m_form->show();
     }
     void TearDown() override {

@@ -89,9 +89,10 @@ bool Poll(F condition) {
     return true;
 }
 
-int WaitForWindowManager(xcb_connection_t* c, xcb_window_t root) {
+int WaitForWindowManager(xcb_connection_t* c, xcb_window_t root, xcb_screen_t* screen) {
     xcb_atom_t check = Atom(c, "_NET_SUPPORTING_WM_CHECK");
     xcb_atom_t stacking = Atom(c, "_NET_CLIENT_LIST_STACKING");
+    xcb_atom_t clients = Atom(c, "_NET_CLIENT_LIST");
     // The stacking list appears once the manager has set up its root properties.
     if (!Poll([&] {
             xcb_get_property_reply_t* r = xcb_get_property_reply(
@@ -101,6 +102,35 @@ int WaitForWindowManager(xcb_connection_t* c, xcb_window_t root) {
             std::free(r);
             return listed && !Cardinals(c, root, check).empty();
         })) {
+        return 1;
+    }
+    // A manager that has announced itself may still be starting up, and a
+    // window mapped then can stay unmanaged for good: a probe window shows
+    // when it takes clients. A probe it missed is mapped again.
+    xcb_window_t probe = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 10, 10, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    auto managed = [&] {
+        for (uint32_t w : Cardinals(c, root, clients)) {
+            if (w == probe) {
+                return true;
+            }
+        }
+        return false;
+    };
+    bool taken = false;
+    for (int attempt = 0; attempt < 30 && !taken; ++attempt) {
+        xcb_unmap_window(c, probe);
+        xcb_map_window(c, probe);
+        xcb_flush(c);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!(taken = managed()) && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    xcb_destroy_window(c, probe);
+    xcb_flush(c);
+    if (!taken || !Poll([&] { return !managed(); })) {
         return 1;
     }
     Log("wm");
@@ -182,7 +212,7 @@ int main(int argc, char** argv) {
     if (waitWm || activate) {
         int code = 2;
         if (waitWm) {
-            code = WaitForWindowManager(c, screen->root);
+            code = WaitForWindowManager(c, screen->root, screen);
         } else if (titles.size() == 1) {
             code = Activate(c, screen->root, titles.front());
         }
