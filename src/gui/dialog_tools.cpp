@@ -1,10 +1,16 @@
 #include "gui/dialog_tools.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 
 #include "gui/file_dialogs.h"
 #include "platform/paths.h"
@@ -132,6 +138,61 @@ bool IsPlainF1(const QKeyEvent* event) {
     const auto modifiers = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
                                                  Qt::AltModifier | Qt::MetaModifier);
     return event->key() == Qt::Key_F1 && modifiers == Qt::NoModifier;
+}
+
+namespace {
+
+// Asks for the room its content asks for, as far as the screen has it once
+// the rest of the window took its share; given less, it scrolls.
+class FittingScrollArea : public QScrollArea {
+public:
+    FittingScrollArea(QWidget* parent, QSize others) : QScrollArea(parent), m_others(others) {}
+
+    QSize sizeHint() const override { return Bounded(widget()->sizeHint()); }
+    QSize minimumSizeHint() const override { return Bounded(widget()->minimumSizeHint()); }
+
+private:
+    QSize Bounded(QSize content) const {
+        const int frame = 2 * frameWidth();
+        content += QSize(frame, frame);
+        const QScreen* screen = window()->screen();
+        if (screen == nullptr) {
+            return content;
+        }
+        // The desktop's frame around the window, before there is one to measure.
+        const int border = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        const QSize decoration(border, border + style()->pixelMetric(QStyle::PM_TitleBarHeight));
+        const QSize room = screen->availableGeometry().size() - decoration - m_others;
+        if (content.height() > room.height()) {
+            // Scrolling down, the scroll bar takes a width of its own.
+            content.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        }
+        const QSize floor(fontMetrics().averageCharWidth() * 20, fontMetrics().height() * 6);
+        return content.boundedTo(room).expandedTo(floor);
+    }
+
+    QSize m_others;  // what the rest of the window needs beside and around it
+};
+
+}  // namespace
+
+void ScrollWhenLarge(QWidget* content) {
+    QWidget* parent = content->parentWidget();
+    QLayout* layout = parent != nullptr ? parent->layout() : nullptr;
+    QLayout* top = content->window()->layout();
+    if (layout == nullptr || top == nullptr) {
+        return;
+    }
+    const QSize others =
+        (top->totalMinimumSize() - content->minimumSizeHint()).expandedTo(QSize(0, 0));
+    auto* area = new FittingScrollArea(parent, others);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setObjectName(content->objectName() + QStringLiteral("Scroll"));
+    delete layout->replaceWidget(content, area, Qt::FindChildrenRecursively);
+    area->setWidget(content);
+    // A window of a fixed size could not shrink to its screen.
+    top->setSizeConstraint(QLayout::SetDefaultConstraint);
 }
 
 QString PlainToolTip(const QString& text) {

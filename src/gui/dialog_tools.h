@@ -77,6 +77,13 @@ bool IsPlainF1(const QKeyEvent* event);
 /// a configuration line can hold none, and a pasted one must not end it.
 QString WithoutLineBreaks(QString text, QChar separator);
 
+/// Puts content into a scroll area in its place, which asks for the room the
+/// content asks for as far as the screen has it: a window larger than its
+/// screen (large fonts, a high scale factor) then scrolls there instead of
+/// losing its buttons past the screen's edge. Call it once the content holds
+/// its texts. A window that kept a fixed size may now be resized.
+void ScrollWhenLarge(QWidget* content);
+
 /// A tooltip that shows text as it is: Qt takes a tooltip that looks like
 /// markup for markup, and a file's name may look like anything.
 QString PlainToolTip(const QString& text);

@@ -2,9 +2,9 @@
 
 #include <QGuiApplication>
 
-#include <algorithm>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 #include "settings/options.h"
 #include "settings/registry_store.h"
@@ -35,10 +35,11 @@ void FormPositions::Restore() {
     const bool read = store.Load(OptionsStorePath());
     const auto key = read ? store.OpenKey(KeyPath()) : std::nullopt;
     if (!key) {
-        // First start: centred on the screen.
+        // First start: centred on the screen, as large as it leaves room for.
         const QScreen* screen =
             m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();
         if (screen != nullptr) {
+            m_window->resize(m_window->size().boundedTo(RoomOn(*screen)));
             QRect frame = m_window->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
             m_window->move(frame.topLeft());
@@ -89,21 +90,25 @@ QRect FormPositions::OnAScreen(QRect geometry) const {
         }
     }
     if (best == nullptr) {
-        best = m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();
+        best =
+            m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();
     }
     if (best == nullptr) {
         return geometry;
     }
-    const QRect room = best->availableGeometry();
+    QSize size = geometry.size().boundedTo(RoomOn(*best));
+    size = size.expandedTo(m_window->minimumSize());
+    QRect placed(QPoint(0, 0), size);
+    placed.moveCenter(best->availableGeometry().center());
+    return placed;
+}
+
+QSize FormPositions::RoomOn(const QScreen& screen) const {
     // The frame around the client area takes room of its own.
     const QRect frame = m_window->frameGeometry();
     const QSize decoration(std::max(0, frame.width() - m_window->width()),
                            std::max(0, frame.height() - m_window->height()));
-    QSize size = geometry.size().boundedTo(room.size() - decoration);
-    size = size.expandedTo(m_window->minimumSize());
-    QRect placed(QPoint(0, 0), size);
-    placed.moveCenter(room.center());
-    return placed;
+    return screen.availableGeometry().size() - decoration;
 }
 
 void FormPositions::Save() {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QRect>
-
+#include <QSize>
 #include <QString>
 
 #include <string>
 #include <vector>
 
+class QScreen;
 class QWidget;
 
 namespace quorvel::gui {
@@ -20,7 +21,7 @@ public:
     FormPositions(QWidget* window, std::string suffix, bool resizable);
 
     /// Applies what is stored; without a stored key the window is centred on
-    /// its screen.
+    /// its screen, made smaller where the screen is.
     void Restore();
     /// Stores the placement (only when the option "SavePosition" is on). A
     /// maximized window writes only its state, so it keeps the normal
@@ -36,6 +37,9 @@ public:
     std::string KeyPath() const;
 
 private:
+    /// The size the window may take on the screen, its frame counted.
+    QSize RoomOn(const QScreen& screen) const;
+
     QWidget* m_window;
     std::string m_suffix;
     bool m_resizable;

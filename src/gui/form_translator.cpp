@@ -6,17 +6,21 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeySequenceEdit>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QWidget>
@@ -168,6 +172,22 @@ void TranslateForm(QWidget* window, const IniFile& file) {
         if (!Skipped(part) && OwnerWindow(part) == window) {
             TranslatePart(r, part);
         }
+    }
+    // Texts of another length: tab bars measure their tabs anew, the
+    // layouts follow, and the window is at least as large as they need.
+    for (QTabBar* bar : window->findChildren<QTabBar*>()) {
+        if (OwnerWindow(bar) == window) {
+            QEvent restyle(QEvent::StyleChange);
+            QCoreApplication::sendEvent(bar, &restyle);
+            bar->updateGeometry();
+        }
+    }
+    if (QLayout* layout = window->layout()) {
+        layout->invalidate();
+        layout->activate();
+    }
+    if (window->isWindow()) {
+        window->resize(window->size().expandedTo(window->minimumSizeHint()));
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/text_util.h"
 #include "gui/desktop_application.h"
+#include "gui/dialog_tools.h"
 #include "gui/file_dialogs.h"
 #include "gui/form_positions.h"
 #include "gui/restore_hot_key.h"
@@ -47,6 +48,7 @@ OptionsForm::OptionsForm(QWidget* parent, std::function<void(int)> helpTopic)
             m_helpTopic(HelpContext());
         }
     });
+    ScrollWhenLarge(m_ui->pageControl);
     adjustSize();  // centred by its real size when no place is stored
     m_positions = std::make_unique<FormPositions>(this, "\\Positions\\Options", false);
     m_positions->Restore();

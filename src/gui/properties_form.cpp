@@ -82,6 +82,7 @@ PropertiesForm::PropertiesForm(MainForm& main)
     }
     TranslateForm(this, main.Language().File());
     main.RegisterTranslated(this);
+    ScrollWhenLarge(m_ui->pageControl);
     adjustSize();
     m_positions = std::make_unique<FormPositions>(this, "\\Positions\\Properties", true);
     m_positions->Restore();

@@ -127,9 +127,8 @@ protected:
         o.SetConfQuit(false);
         MessageBoxes::ClearShown();
         m_form = std::make_unique<MainForm>();
-        new QAbstractItemModelTester(&m_form->Model(),
-                                     QAbstractItemModelTester::FailureReportingMode::Fatal,
-                                     m_form.get());
+        new QAbstractItemModelTester(
+            &m_form->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal, m_form.get());
         gui::InstallItemDialogs(*m_form);
         m_form->show();
     }
@@ -923,6 +922,41 @@ TEST_F(DialogsTest, PositionsAndActionColumnWidthsAreKept) {
     // A new window of the next run reads them back.
     delete &d;
     EXPECT_EQ(Rows()->header()->sectionSize(1), 333);
+}
+
+TEST_F(DialogsTest, TheDialogsFitTheirScreenAndGrowToTheirPages) {
+    // A stored size from a language of shorter texts is too small now: the
+    // pages get their room all the same.
+    RegistryStore::Modify(StorePath(), [](RegistryStore& store) {
+        auto key = store.OpenKey(std::string(Options::kKeyPath) + "\\Positions\\Properties", true);
+        key->SetInt("Width", 120);
+        key->SetInt("Height", 90);
+    });
+    {
+        PropertiesForm& d = Dialog();
+        ASSERT_TRUE(d.Prepare(ItemDialogMode::Add, ItemKind::Directory, -1, {}));
+        EXPECT_GE(d.width(), Part<QTabWidget>("pageControl")->minimumSizeHint().width());
+        delete &d;
+    }
+    // Fonts too large for the screen: the pages scroll and the buttons stay on it.
+    const QFont normal = QApplication::font();
+    QFont large = normal;
+    large.setPointSize(normal.pointSize() * 2);
+    QApplication::setFont(large);
+    const QRect room = m_form->screen()->availableGeometry();
+    {
+        PropertiesForm& d = Dialog();
+        ASSERT_TRUE(d.Prepare(ItemDialogMode::Add, ItemKind::Directory, -1, {}));
+        d.show();
+        EXPECT_LE(d.height(), room.height());
+        EXPECT_LE(d.width(), room.width());
+        const QRect ok(Part<QPushButton>("OKButton")->mapTo(&d, QPoint(0, 0)),
+                       Part<QPushButton>("OKButton")->size());
+        EXPECT_TRUE(d.rect().contains(ok));
+        d.reject();
+        delete &d;
+    }
+    QApplication::setFont(normal);
 }
 
 }  // namespace
