@@ -56,9 +56,11 @@ ParametersForm::ParametersForm(QWidget* parent, WindowHooks& hooks)
     }
     connect(m_ui->typeComboBox, &QComboBox::currentIndexChanged, this,
             &ParametersForm::UpdateDependents);
-    adjustSize();
+    // Numbers of a few digits, beside labels that take the room of a line.
+    for (QLineEdit* number : {m_ui->maxFileEdit, m_ui->terminateEdit}) {
+        number->setMaximumWidth(number->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 12);
+    }
     m_positions = std::make_unique<FormPositions>(this, "\\Positions\\Actions", false);
-    m_positions->Restore();
 }
 
 ParametersForm::~ParametersForm() {
@@ -69,9 +71,9 @@ void ParametersForm::BuildMacroMenu() {
     Ui::ParametersForm& ui = *m_ui;
     // The full name with the system's own separator ("\\" escapes one
     // backslash inside a macro's parameter).
-    ui.macroFileItem->setProperty(
-        kInsertText, platform::kPathSeparator == '\\' ? QStringLiteral("%File=\"DP\\\\N.E\"")
-                                                      : QStringLiteral("%File=\"DP/N.E\""));
+    ui.macroFileItem->setProperty(kInsertText, platform::kPathSeparator == '\\'
+                                                   ? QStringLiteral("%File=\"DP\\\\N.E\"")
+                                                   : QStringLiteral("%File=\"DP/N.E\""));
     auto* status = new QMenu(this);
     status->addActions({ui.macroAddedItem, ui.macroChangedItem, ui.macroDeletedItem});
     ui.macroStatusMenu->setMenu(status);
@@ -217,6 +219,9 @@ void ParametersForm::Store() {
 
 bool ParametersForm::Edit(Action& action) {
     Fill(action);
+    // Placed by the size of this action's page: the first time centred, later
+    // where it was closed last.
+    m_positions->Restore();
     const bool ok = exec() == QDialog::Accepted;
     m_action = nullptr;
     return ok;

@@ -959,5 +959,24 @@ TEST_F(DialogsTest, TheDialogsFitTheirScreenAndGrowToTheirPages) {
     QApplication::setFont(normal);
 }
 
+TEST_F(DialogsTest, TheActionDialogOpensCentredWithRoomForTheProgramsFields) {
+    ParametersForm& p = Dialog().Parameters();
+    auto action = CreateAction(ActionKind::Execute);
+    QRect placed;
+    int field = 0;
+    int group = 0;
+    QTimer::singleShot(0, &p, [&] {
+        placed = p.frameGeometry();
+        field = Edit("commEdit", &p)->width();
+        group = Part<QGroupBox>("execGroupBox", &p)->width();
+        p.reject();
+    });
+    p.Edit(*action);
+    const QPoint centre = m_form->screen()->availableGeometry().center();
+    EXPECT_LE((placed.center() - centre).manhattanLength(), 4);
+    // The long labels of the number fields leave the command line its room.
+    EXPECT_GT(field, group / 2);
+}
+
 }  // namespace
 }  // namespace quorvel
