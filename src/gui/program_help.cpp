@@ -168,16 +168,20 @@ void ProgramHelp::FollowModal() {
     if (modal == m_viewer) {
         modal = nullptr;
     }
-    if (m_viewer->parentWidget() == modal) {
-        return;
+    if (m_viewer->parentWidget() != modal) {
+        MoveViewerTo(modal);
     }
+}
+
+void ProgramHelp::MoveViewerTo(QWidget* parent) {
     const bool visible = m_viewer->isVisible();
     const QRect placement = m_viewer->geometry();
-    m_viewer->setParent(modal, Qt::Window);
+    m_viewer->setParent(parent, Qt::Window);
     if (visible) {
         m_viewer->setGeometry(placement);
+        m_viewer->show();
     }
-    m_modalParent = modal;
+    m_modalParent = parent;
 }
 
 void ProgramHelp::AskForViewer() {
@@ -205,15 +209,14 @@ bool ProgramHelp::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::Hide:
             if (watched == m_modalParent && m_viewer) {
-                // The dialog closes; its help window stays where it is.
-                const bool visible = m_viewer->isVisible();
-                const QRect placement = m_viewer->geometry();
-                m_modalParent = nullptr;
-                m_viewer->setParent(nullptr, Qt::Window);
-                if (visible) {
-                    m_viewer->setGeometry(placement);
-                    m_viewer->show();
+                // The dialog closes; its help window stays where it is and
+                // goes to the modal dialog below it, if one is still open.
+                QWidget* below = m_modalParent->parentWidget();
+                while (below != nullptr &&
+                       !(below->isWindow() && below->isVisible() && below->isModal())) {
+                    below = below->parentWidget();
                 }
+                MoveViewerTo(below);
             }
             return false;
         case QEvent::Show: {

@@ -75,6 +75,8 @@ private:
     static int ContextOf(const QWidget* w);
     void ShowPopup(QWidget* w, int context);
     void FollowModal();
+    /// Makes the help window a window of parent (none: of its own), where it was.
+    void MoveViewerTo(QWidget* parent);
 
     const Lang& m_lang;
     QPointer<QWidget> m_owner;

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -466,6 +467,26 @@ bool WhatsThisShown() {
         }
     }
     return false;
+}
+
+TEST_F(OptionsHelpTest, TheHelpWindowGoesToTheDialogBelowWhenTheOneOnTopCloses) {
+    ProgramHelp& help = m_windows->Help();
+    QDialog outer(m_form.get());
+    QWidget* afterInner = nullptr;
+    QTimer::singleShot(0, &outer, [&] {
+        QDialog inner(&outer);
+        QTimer::singleShot(0, &inner, [&] {
+            help.ShowTopic(0);
+            inner.reject();
+        });
+        inner.exec();
+        afterInner = help.Viewer()->parentWidget();
+        outer.reject();
+    });
+    outer.exec();
+    EXPECT_EQ(afterInner, &outer);  // not left to the blocked windows
+    EXPECT_EQ(help.Viewer()->parentWidget(), nullptr);
+    EXPECT_TRUE(help.Viewer()->isVisible());
 }
 
 TEST_F(OptionsHelpTest, HelpOpensTopicsByContextAndControlsExplainThemselves) {
