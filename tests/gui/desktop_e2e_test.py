@@ -3,7 +3,9 @@ tray host, driven with a real pointer and keyboard (xdotool): the window
 shows a loaded configuration, minimizing leaves only the tray icon, a click
 on it and its menu's first entry bring the window back, the restore hot key
 does too, a second start restores the first and ends, and an item acts on a
-new file. Screenshots go to the artifacts directory.
+new file. No work is lost: a save that fails or is cancelled at Quit or New
+keeps the list, and quitting from the tray while minimized leaves the next
+start visible. Screenshots go to the artifacts directory.
 
     python3 desktop_e2e_test.py /path/to/quorvin /path/to/artifacts
 """
@@ -25,6 +27,13 @@ PROGRAM = None
 ARTIFACTS = None
 TOOLS = ["Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop", "import"]
 SKIP = 77  # CTest's code for a skipped test
+
+
+def file_has(path, text):
+    if not os.path.isfile(path):
+        return False
+    with open(path) as f:
+        return text in f.read()
 
 
 def run(*argv, env):
@@ -107,6 +116,7 @@ class DesktopTest(unittest.TestCase):
             except subprocess.TimeoutExpired:
                 self.program.kill()
         err = self.program.stderr.read()
+        self.program.stderr.close()
         self.assertNotIn("Sanitizer", err)
 
     def find_window(self):
@@ -134,6 +144,20 @@ class DesktopTest(unittest.TestCase):
         run("xdotool", "windowminimize", self.window, env=self.env)
         self.assertTrue(wait_for(lambda: not self.mapped()), "minimizing left the window")
 
+    def open_tray_menu(self, x, y):
+        """Right click on the tray icon at x, y; the menu's size and place."""
+        run("xdotool", "mousemove", str(x), str(y), "click", "3", env=self.env)
+        menus = []
+
+        def menu_shown():
+            tree = run("xwininfo", "-root", "-tree", env=self.env).stdout
+            menus[:] = [tuple(map(int, m)) for m in re.findall(
+                r'"Quorvel": \("quorvin" "Quorvel"\)\s+(\d+)x(\d+)\+(\d+)\+(\d+)', tree)
+                if int(m[0]) > 60 and int(m[1]) > 60]
+            return bool(menus)
+        self.assertTrue(wait_for(menu_shown), "the tray menu did not open")
+        return menus[0]
+
     def test_the_tray_the_hot_key_a_second_start_and_a_real_item(self):
         shot = os.path.join(ARTIFACTS, "main-window.png")
         self.assertTrue(wait_for(lambda: run("import", "-window", self.window, shot,
@@ -148,16 +172,7 @@ class DesktopTest(unittest.TestCase):
 
         # The tray menu's first entry ("Restore") with the pointer.
         self.minimize()
-        run("xdotool", "mousemove", str(x), str(y), "click", "3", env=self.env)
-        menu = []
-
-        def menu_shown():
-            tree = run("xwininfo", "-root", "-tree", env=self.env).stdout
-            menu[:] = re.findall(r'"Quorvel": \("quorvin" "Quorvel"\)\s+(\d+)x(\d+)\+(\d+)\+(\d+)',
-                                 tree)
-            return any(int(w) > 60 and int(h) > 60 for w, h, _, _ in menu)
-        self.assertTrue(wait_for(menu_shown), "the tray menu did not open")
-        w, h, mx, my = next(map(int, m) for m in menu if int(m[0]) > 60 and int(m[1]) > 60)
+        w, h, mx, my = self.open_tray_menu(x, y)
         run("import", "-window", "root", os.path.join(ARTIFACTS, "tray-menu.png"), env=self.env)
         run("xdotool", "mousemove", str(mx + 40), str(my + 10), "click", "1", env=self.env)
         self.assertTrue(wait_for(self.mapped), "the menu's Restore did not restore")
@@ -178,8 +193,7 @@ class DesktopTest(unittest.TestCase):
         # A real item acts on a new file.
         with open(os.path.join(self.watched, "report.txt"), "w") as f:
             f.write("x")
-        self.assertTrue(wait_for(lambda: os.path.exists(self.acted) and
-                                 "report.txt" in open(self.acted).read()))
+        self.assertTrue(wait_for(lambda: file_has(self.acted, "report.txt")))
 
         # The activity log says what the item did.
         run("xdotool", "windowactivate", "--sync", self.window, "key", "ctrl+l", env=self.env)
@@ -211,6 +225,7 @@ class DesktopTest(unittest.TestCase):
         # What a double click on a downloaded file does.
         self.program.terminate()
         self.program.wait(timeout=30)
+        self.program.stderr.close()
         pwned = os.path.join(self.tmp, "pwned")
         downloaded = os.path.join(self.tmp, "holiday-photos.mon")
         with open(downloaded, "w") as f:
@@ -294,6 +309,68 @@ class DesktopTest(unittest.TestCase):
         run("import", "-window", self.window, os.path.join(ARTIFACTS, "added-item.png"),
             env=self.env)
 
+    def add_directory(self, path):
+        run("xdotool", "windowactivate", "--sync", self.window, "key", "alt+Insert", env=self.env)
+        self.assertTrue(wait_for(lambda: self.find("Add Directory")), "no Add Directory dialog")
+        run("xdotool", "windowactivate", "--sync", self.find("Add Directory"), env=self.env)
+        run("xdotool", "type", "--delay", "20", path, env=self.env)
+        self.keys("Return")
+        self.assertTrue(wait_for(lambda: not self.find_visible("Add Directory")))
+
+    def answer_save_question(self, command):
+        """command (a key of the main window), Yes to "Do you want to save
+        it?"."""
+        run("xdotool", "windowactivate", "--sync", self.window, "key", command, env=self.env)
+        self.assertTrue(wait_for(self.question_shown), "no question after " + command)
+        self.keys("Return")  # Yes
+
+    def test_a_cancelled_or_failed_save_keeps_the_list(self):
+        kept = os.path.join(self.tmp, "kept-dir")
+        untitled = os.path.join(self.tmp, "untitled-dir")
+        saved = os.path.join(self.tmp, "kept.mon")
+        dialog = "Save config file as..."
+        # Failed at Quit: the loaded configuration's place holds a directory.
+        self.add_directory(kept)
+        os.remove(self.config)
+        os.mkdir(self.config)
+        self.answer_save_question("alt+x")
+        self.assertTrue(wait_for(self.question_shown), "no message about the failed save")
+        self.keys("Return")
+        os.rmdir(self.config)
+        # New saves the list that was kept, then starts an untitled one.
+        self.answer_save_question("ctrl+n")
+        self.assertTrue(wait_for(lambda: file_has(self.config, kept)), "the kept list was lost")
+        self.add_directory(untitled)
+
+        # Cancelled Save As at Quit and at New: the untitled list stays.
+        for command in ("alt+x", "ctrl+n"):
+            self.answer_save_question(command)
+            self.assertTrue(wait_for(lambda: self.find_visible(dialog)), "no Save As")
+            self.keys("Escape")
+            self.assertTrue(wait_for(lambda: not self.find_visible(dialog)))
+        run("xdotool", "windowactivate", "--sync", self.window, "key", "ctrl+s", env=self.env)
+        self.assertTrue(wait_for(lambda: self.find_visible(dialog)), "no Save As")
+        run("xdotool", "type", "--delay", "20", saved, env=self.env)
+        self.keys("Return")
+        self.assertTrue(wait_for(lambda: file_has(saved, untitled)), "the untitled list was lost")
+        self.assertIsNone(self.program.poll())
+
+    def test_quit_from_the_tray_while_minimized_starts_visible_next_time(self):
+        self.assertTrue(wait_for(lambda: self.tray_icon_centre() is not None), "no tray icon")
+        x, y = self.tray_icon_centre()
+        self.minimize()
+        w, h, mx, my = self.open_tray_menu(x, y)
+        # Exit is the menu's last entry.
+        run("xdotool", "mousemove", str(mx + 40), str(my + h - 10), "click", "1", env=self.env)
+        self.assertEqual(self.program.wait(timeout=60), 0)
+        self.assertNotIn("Sanitizer", self.program.stderr.read())
+        self.program.stderr.close()
+
+        self.program = subprocess.Popen([PROGRAM, self.config], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True)
+        self.assertTrue(wait_for(self.find_window), "the main window did not appear")
+        self.assertTrue(wait_for(self.mapped), "the next start stayed invisible")
 
 if __name__ == "__main__":
     if len(sys.argv) < 3:
