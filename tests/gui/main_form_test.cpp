@@ -4,11 +4,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QStatusBar>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
@@ -16,9 +17,9 @@
 #include <fstream>
 #include <thread>
 
+#include "core/activity_log.h"
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
-#include "core/activity_log.h"
 #include "gui/activity_log_form.h"
 #include "gui/activity_log_model.h"
 #include "gui/file_dialogs.h"
@@ -52,9 +53,8 @@ protected:
         MessageBoxes::ClearShown();
         m_form = std::make_unique<MainForm>();
         // Every insertion, removal and move keeps Qt's rules for models.
-        new QAbstractItemModelTester(&m_form->Model(),
-                                     QAbstractItemModelTester::FailureReportingMode::Fatal,
-                                     m_form.get());
+        new QAbstractItemModelTester(
+            &m_form->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal, m_form.get());
         m_form->show();
     }
     void TearDown() override {
@@ -66,9 +66,10 @@ protected:
     std::string Config(int items, const std::string& name = "cfg.mon") {
         std::string text;
         for (int i = 0; i < items; ++i) {
-            text += ";;;\nPaused=1\nIsDirectory=0\nFileName=" + (m_dir / ("none" + std::to_string(i))) +
-                    "\nInterval=3600\nComment=item " + std::to_string(i) + "\n;\nAction=0\n" +
-                    "ListName=" + (m_dir / "list.txt") + "\nEOF\n";
+            text +=
+                ";;;\nPaused=1\nIsDirectory=0\nFileName=" + (m_dir / ("none" + std::to_string(i))) +
+                "\nInterval=3600\nComment=item " + std::to_string(i) + "\n;\nAction=0\n" +
+                "ListName=" + (m_dir / "list.txt") + "\nEOF\n";
         }
         return m_dir.Write(name, text);
     }
@@ -328,10 +329,13 @@ TEST_F(MainFormTest, ALanguageChangeRetranslatesTheWindowAndBack) {
     EXPECT_EQ(StatusText(0), "Aktiv");
     EXPECT_EQ(m_form->Tray().Hint(), "Quorvel - Aktiv");
     EXPECT_EQ(QString::fromStdString(Options::Instance().Language()), "German.lng");
+    // Qt's own texts follow (Debian's translations of Qt are a dependency).
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Ja");
 
     m_form->ChangeLanguage("English.lng");
     EXPECT_EQ(fileMenu->title(), "&File");
     EXPECT_EQ(Action("loadButton")->toolTip(), "Load Config");
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
 }
 
 TEST_F(MainFormTest, ThePlacementIsWrittenOnCloseAndRestoredAtTheNextStart) {
@@ -418,9 +422,10 @@ TEST_F(MainFormTest, ADroppedNameWithALineBreakIsRefused) {
 // A configuration opened from outside that runs programs is a script: it
 // loads stopped and asks, once per content; what the user saved never asks.
 TEST_F(MainFormTest, AnOpenedConfigurationThatRunsProgramsAsksBeforeItStarts) {
-    const std::string text = ";;;\nIsDirectory=0\nFileName=" + (m_dir / "missing") +
-                             "\nMustExist=1\nInterval=1\n;\nAction=1\nCommand=touch\nParams=" +
-                             (m_dir / "pwned") + "\nEOF\n";
+    const std::string text =
+        ";;;\nIsDirectory=0\nFileName=" + (m_dir / "missing") +
+        "\nMustExist=1\nInterval=1\n;\nAction=1\nCommand=touch\nParams=" + (m_dir / "pwned") +
+        "\nEOF\n";
     const QString path = QString::fromStdString(m_dir.Write("holiday-photos.mon", text));
     auto reopen = [&] {
         m_form.reset();
