@@ -90,6 +90,18 @@ bool AllChecked(MonitorProcess& list) {
     return true;
 }
 
+// Every row shows its item's present state, a known one.
+bool AllShown(gui::MainForm& form) {
+    MonitorProcess& list = form.List();
+    for (int i = 0; i < list.Count(); ++i) {
+        const ItemState shown = form.Model().StateAt(i);
+        if (list.Get(i) && (shown == ItemState::Unknown || shown != list.Get(i)->State())) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The console program's way: the list loaded and its items started.
 Load ConsoleLoad(const std::string& config) {
     const long before = ResidentBytes();
@@ -205,10 +217,10 @@ int main(int argc, char** argv) {
         form->View().viewport()->repaint();
         const double shown = Seconds(Clock::now() - start);
         // Every item checked once and its state on its row.
-        while (!AllChecked(form->List()) && Clock::now() - start < std::chrono::seconds(60)) {
+        while (!(AllChecked(form->List()) && AllShown(*form)) &&
+               Clock::now() - start < std::chrono::seconds(60)) {
             QApplication::processEvents(QEventLoop::AllEvents, 2);
         }
-        QApplication::processEvents();
         const double checked = Seconds(Clock::now() - start);
         const int rows = form->Model().rowCount();
         ProcessFor(std::chrono::milliseconds(1000));
@@ -227,7 +239,8 @@ int main(int argc, char** argv) {
             "console's load, %.3f s: %.2f x)\n",
             shown, rows, console.seconds, shown / std::max(1e-9, console.seconds));
         std::printf(
-            "  every item checked once and its state shown: %.3f s (the console's checks: "
+            "  every item checked once and its state shown: %.3f s (goal <= 1.5 x the console's "
+            "checks, "
             "%.3f s: %.2f x)\n",
             checked, console.checked, checked / std::max(1e-9, console.checked));
         std::printf("refresh tick over 10000 rows: median %.2f ms, p99 %.2f ms (goal < 10 ms)\n",
