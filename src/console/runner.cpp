@@ -11,6 +11,7 @@
 #include "console/command_line.h"
 #include "console/console_message_box.h"
 #include "console/service_commands.h"
+#include "core/activity_log.h"
 #include "core/text_util.h"
 #include "engine/base_monitoring.h"
 #include "engine/monitor_process.h"
@@ -42,12 +43,15 @@ class Session {
 public:
     /// Creates the list and loads the configuration; report runs under the
     /// same lock, so a pause cannot slip in between loading and reporting.
-    bool Load(const std::string& path, const std::function<void(bool)>& report) {
+    /// why says what kept the file from being read.
+    bool Load(const std::string& path,
+              const std::function<void(bool ok, const std::string& why)>& report) {
         std::lock_guard lock(m_mutex);
         m_list = std::make_unique<MonitorProcess>();
         m_list->SetDefaultCacheDirectory(Options::Instance().CacheDirectory());
-        bool loaded = m_list->Load(path);
-        report(loaded);
+        std::string why;
+        bool loaded = m_list->Load(path, nullptr, &why);
+        report(loaded, why.empty() ? std::string("The file does not exist.") : why);
         return loaded;
     }
 
@@ -104,11 +108,17 @@ bool IsExitKey(unsigned char key) {
 }  // namespace
 
 std::string StatusText(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
+    // One line, and the service manager takes a backslash for an escape.
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
         auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7f) {
-            c = ' ';
+            out += ' ';
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else {
+            out += c;
         }
     }
     return out;
@@ -140,7 +150,7 @@ int RunConsole(const std::optional<std::string>& config) {
     // keys; without a terminal to read they are answered at once.
     platform::RawTerminal raw;
     ConsoleAnswers::Instance().SetTerminalAvailable(platform::StdinIsForegroundTerminal());
-    bool loaded = session.Load(path, [&](bool ok) {
+    bool loaded = session.Load(path, [&](bool ok, const std::string& /*why*/) {
         if (ok) {
             Print(FormatMessage(
                 Strings().OemText(lngLoaded) + "\n" + Strings().OemText(lngStarted) + "\n",
@@ -204,10 +214,12 @@ int RunService(const std::optional<std::string>& config) {
         }
     });
 
-    bool loaded = session.Load(path, [&](bool ok) {
+    bool loaded = session.Load(path, [&](bool ok, const std::string& why) {
         if (ok) {
             notifier->Notify("READY=1\n" + runningStatus);
         } else {
+            // The status line is gone at the next start: the journal keeps why.
+            ActivityLog::Report(LogLevel::Error, LoadFailureText(path) + " " + EscapeControls(why));
             notifier->Notify("STATUS=" + StatusText(LoadFailureText(path)));
             notifier->SetExitStatus(kLoadFailureExitStatus);
         }

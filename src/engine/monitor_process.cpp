@@ -42,9 +42,8 @@ void MonitorProcess::Retire(std::shared_ptr<BaseMonitoring> item) {
 }
 
 void MonitorProcess::ReapRetired() {
-    std::erase_if(m_retired, [](const std::shared_ptr<BaseMonitoring>& item) {
-        return item->Finished();
-    });
+    std::erase_if(m_retired,
+                  [](const std::shared_ptr<BaseMonitoring>& item) { return item->Finished(); });
 }
 
 bool MonitorProcess::Stop(std::chrono::milliseconds deadline) {
@@ -64,9 +63,10 @@ bool MonitorProcess::Stop(std::chrono::milliseconds deadline) {
         record.level = LogLevel::Error;
         record.item = item->Id() + 1;
         record.itemName = item->FileName();
-        record.message = "The item did not stop within " +
-                         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(deadline).count()) +
-                         " s and is left running";
+        record.message =
+            "The item did not stop within " +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(deadline).count()) +
+            " s and is left running";
         ActivityLog::Report(std::move(record));
     }
     // Still busy in an action: waiting for them would hang the caller, and
@@ -86,8 +86,8 @@ std::string MonitorProcess::Header() {
     return header;
 }
 
-bool MonitorProcess::Load(const std::string& path, std::string* content) {
-    auto text = platform::ReadWholeFile(path);
+bool MonitorProcess::Load(const std::string& path, std::string* content, std::string* error) {
+    auto text = platform::ReadWholeFile(path, static_cast<std::size_t>(-1), error);
     if (!text) {
         return false;
     }

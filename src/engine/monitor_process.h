@@ -24,8 +24,10 @@ public:
     /// Reads a configuration file and appends its entries; each item starts
     /// as soon as its block is read unless it or the whole list is paused.
     /// False only when the file cannot be opened. content, when given,
-    /// receives the bytes that were read.
-    bool Load(const std::string& path, std::string* content = nullptr);
+    /// receives the bytes that were read; error, why the file could not be
+    /// read (empty when it does not exist).
+    bool Load(const std::string& path, std::string* content = nullptr,
+              std::string* error = nullptr);
     /// Reads a configuration from text (the same rules as Load).
     void LoadText(std::string_view text);
     /// Writes all entries (or those selected) to a file atomically; false

@@ -18,9 +18,6 @@ namespace quorvel::gui {
 
 namespace {
 
-// The date this file was compiled, as the compiler writes it ("Jul 25 2002").
-constexpr const char* kBuildDate = __DATE__;
-
 QString Product() {
     return QString::fromUtf8(kProductName) + " " + QString::fromUtf8(kVersion);
 }

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "actions/date_format.h"
 #include "core/version.h"
@@ -96,9 +98,40 @@ int Run(QApplication& app) {
     return 0;
 }
 
+// What --version and --help print, before any window or display is needed.
+// A configuration whose name starts with "--" is given as "./--name".
+std::optional<int> AnswerOnTheTerminal(int argc, char** argv) {
+    if (argc != 2) {
+        return std::nullopt;
+    }
+    const std::string_view word = argv[1];
+    if (word == "--version") {
+        std::printf("quorvin (%s) %s\n", kProductName, kVersion);
+        return 0;
+    }
+    if (word == "--help" || word == "-h") {
+        std::printf(
+            "Usage: quorvin [CONFIGURATION]\n"
+            "The %s desktop program: monitors the items of CONFIGURATION (a .mon\n"
+            "file; without one the default configuration) in a window with a tray icon.\n"
+            "\n"
+            "  --help     show this text and exit\n"
+            "  --version  show the version and exit\n"
+            "\n"
+            "A configuration whose name begins with a dash is given with its directory\n"
+            "(./-name.mon). Manual: %s\n",
+            kProductName, kHomepage);
+        return 0;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto code = AnswerOnTheTerminal(argc, argv)) {
+        return *code;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(quorvel::kProductName));
     QApplication::setQuitOnLastWindowClosed(false);

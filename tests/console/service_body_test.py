@@ -144,10 +144,24 @@ class ServiceBodyTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.lines("running.txt") >= 1))
         self.stop_and_expect_clean_exit()
 
-    def test_missing_configuration_fails_the_start(self):
-        self.start("missing.mon")
+    def bind_journal(self):
+        journal = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(journal.close)
+        path = os.path.join(self.dir, "journal.sock")
+        journal.bind(path)
+        journal.settimeout(DEADLINE)
+        self.env["QUORVEL_JOURNAL_SOCKET"] = path
+        return journal
+
+    def test_missing_configuration_fails_the_start_and_the_journal_says_why(self):
+        journal = self.bind_journal()
+        # The manager reads a backslash as an escape: it comes doubled.
+        self.start("missing\\x.mon")
         self.assertEqual(self.receive(),
-                         "STATUS=Can not load configuration file \"missing.mon\".")
+                         "STATUS=Can not load configuration file \"missing\\\\x.mon\".")
+        record = dict(self.journal_fields(journal.recv(1 << 20)))
+        self.assertEqual(record["PRIORITY"], "3")
+        self.assertIn("\"missing\\x.mon\". The file does not exist.", record["MESSAGE"])
         _, err = self.process.communicate(timeout=60)
         self.assertNotEqual(self.process.returncode, 0)
         self.assertNotIn(b"Sanitizer", err)
@@ -215,12 +229,7 @@ class ServiceBodyTest(unittest.TestCase):
     def test_records_reach_the_journal_with_their_fields(self):
         if self.abstract:
             self.skipTest("the same with either notification socket")
-        journal = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.addCleanup(journal.close)
-        path = os.path.join(self.dir, "journal.sock")
-        journal.bind(path)
-        journal.settimeout(DEADLINE)
-        self.env["QUORVEL_JOURNAL_SOCKET"] = path
+        journal = self.bind_journal()
         watched = self.write_acting_config()
         self.start("act.mon")
         self.assertTrue(self.receive().startswith("READY=1\n"))

@@ -136,6 +136,7 @@ class ServiceCommandsTest(unittest.TestCase):
         self.assertEqual((code, out), (0, "Service is removed successfully.\n"))
         self.assertEqual(self.calls(), [
             self.manager + ["stop", "quorvinsvc.service"],
+            self.manager + ["disable", "--quiet", "quorvinsvc.service"],
             self.manager + ["unset-environment", "QUORVEL_CONFIG"],
             self.manager + ["daemon-reload"],
         ])

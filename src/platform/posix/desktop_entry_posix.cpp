@@ -401,9 +401,12 @@ std::string DesktopExecProgram(std::string_view programPath) {
 }
 
 std::string ApplicationEntryText(const ApplicationInfo& app) {
-    return EntryText(
-        app, DesktopExecProgram(app.programPath) + " %f",
-        "Categories=System;Monitor;\nMimeType=" + std::string(DesktopNames::kMimeType) + ";\n");
+    return EntryText(app, DesktopExecProgram(app.programPath) + " %f",
+                     "Categories=System;Monitor;\n"
+                     "Keywords=monitor;watch;file;folder;directory;change;new files;automation;\n"
+                     "Keywords[de]=Überwachung;beobachten;Datei;Ordner;Verzeichnis;Änderung;neue "
+                     "Dateien;Automatisierung;\nMimeType=" +
+                         std::string(DesktopNames::kMimeType) + ";\n");
 }
 
 std::string AutostartEntryText(const ApplicationInfo& app) {

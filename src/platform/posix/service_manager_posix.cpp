@@ -306,6 +306,9 @@ bool ServiceManager::Remove(const std::string& name,
         return false;
     }
     Systemctl({"stop", name + ".service"}, true);
+    // An enabled unit leaves its link in the target's wants; a later install
+    // would come back enabled.
+    Systemctl({"disable", "--quiet", name + ".service"}, true);
     if (!unsetVariables.empty()) {
         std::vector<std::string> args{"unset-environment"};
         args.insert(args.end(), unsetVariables.begin(), unsetVariables.end());
