@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "core/date_time.h"
 #include "core/text_util.h"
@@ -55,10 +54,11 @@ std::optional<int> ReadInteger(const QString& text) {
 QString TimeText(double fraction) {
     long long seconds = std::llround(fraction * DateTime::kSecondsPerDay);
     seconds = std::clamp(seconds, 0LL, 86399LL);
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
-    return QString::fromLatin1(buffer);
+    const auto two = [](long long part) {
+        return QStringLiteral("%1").arg(part, 2, 10, QLatin1Char('0'));
+    };
+    return two(seconds / 3600) + QLatin1Char(':') + two(seconds / 60 % 60) + QLatin1Char(':') +
+           two(seconds % 60);
 }
 
 }  // namespace
