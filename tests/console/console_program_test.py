@@ -4,6 +4,7 @@ the run mode ended by signals and by keys typed on a pseudo-terminal."""
 import os
 import pty
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -98,6 +99,17 @@ class CommandLineTest(ProgramCase):
         self.assertTrue(r.stdout.startswith(BANNER_PREFIX))
         self.assertEqual(r.stdout.count("\n"), 1)
         self.assertTrue(r.stdout.endswith("\n"))
+
+    def test_a_headless_server_needs_no_x_or_sound_library(self):
+        # They are loaded when a window is closed or a sound played.
+        if shutil.which("readelf") is None:
+            self.skipTest("readelf is not installed")
+        dynamic = subprocess.run(["readelf", "-d", PROGRAM], capture_output=True, text=True,
+                                 check=True).stdout
+        needed = [line for line in dynamic.splitlines() if "(NEEDED)" in line]
+        self.assertTrue(needed)
+        for library in ("libasound", "libxcb"):
+            self.assertFalse([line for line in needed if library in line], dynamic)
 
     def test_missing_configuration(self):
         r = self.run_program("missing dir/none.mon")

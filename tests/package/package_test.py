@@ -81,6 +81,14 @@ class InstalledTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0)
         self.assertNotIn("\nE: ", "\n" + r.stdout)
 
+    def test_the_console_package_only_recommends_x_and_sound(self):
+        console = [deb for deb in DEBS if os.path.basename(deb).startswith("quorvel-console_")][0]
+        fields = run(["dpkg-deb", "-f", console, "Depends", "Recommends"]).stdout
+        depends = [line for line in fields.splitlines() if line.startswith("Depends:")][0]
+        for library in ("libasound2", "libxcb1", "libxcb-ewmh2"):
+            self.assertNotIn(library, depends)
+            self.assertIn(library, fields)
+
     def test_console_program_runs_from_its_installed_place(self):
         r = run(["/usr/bin/quorvinsvc", "--version"], env=self.env)
         self.assertEqual(r.returncode, 0)

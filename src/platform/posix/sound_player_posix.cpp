@@ -1,5 +1,3 @@
-#include <alsa/asoundlib.h>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -11,23 +9,23 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/alsa_library.h"
+#include "platform/posix/sound_player_backends.h"
 #include "platform/sound_player.h"
-#include "platform/thread.h"
 #include "platform/system_defaults.h"
+#include "platform/thread.h"
 
 namespace quorvel::platform {
 
 namespace {
 
-void SilentErrorHandler(const char*, int, const char*, int, const char*, ...) {}
-
 // Owns an open PCM.
 class Pcm {
 public:
-    Pcm() = default;
+    explicit Pcm(const AlsaLibrary& alsa) : m_alsa(alsa) {}
     ~Pcm() {
         if (m_pcm != nullptr) {
-            snd_pcm_close(m_pcm);
+            m_alsa.pcmClose(m_pcm);
         }
     }
     Pcm(const Pcm&) = delete;
@@ -37,14 +35,12 @@ public:
     // for the sound's format; the plug layer of the default device converts
     // the rate where the hardware needs another one.
     bool Open(const PcmSound& sound) {
-        static std::once_flag quiet;
-        std::call_once(quiet, [] { snd_lib_error_set_handler(SilentErrorHandler); });
-        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        if (m_alsa.pcmOpen(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
             m_pcm = nullptr;
             return false;
         }
-        return snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
-                                  sound.channels, sound.rate, 1, 100000) >= 0;
+        return m_alsa.pcmSetParams(m_pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
+                                   sound.channels, sound.rate, 1, 100000) >= 0;
     }
 
     // Writes every frame, then waits for the device to play them out. Ends
@@ -59,40 +55,40 @@ public:
         std::size_t done = 0;
         while (done < totalFrames) {
             if (stop() || Clock::now() > deadline) {
-                snd_pcm_drop(m_pcm);
+                m_alsa.pcmDrop(m_pcm);
                 return;
             }
-            snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, sound.samples.data() + done * channels,
-                                                 std::min<std::size_t>(totalFrames - done, 4096));
+            snd_pcm_sframes_t n = m_alsa.pcmWritei(m_pcm, sound.samples.data() + done * channels,
+                                                   std::min<std::size_t>(totalFrames - done, 4096));
             if (n == -EAGAIN) {
-                snd_pcm_wait(m_pcm, 50);
+                m_alsa.pcmWait(m_pcm, 50);
                 continue;
             }
             if (n < 0) {
-                if (snd_pcm_recover(m_pcm, static_cast<int>(n), 1) < 0) {
+                if (m_alsa.pcmRecover(m_pcm, static_cast<int>(n), 1) < 0) {
                     return;
                 }
                 continue;
             }
             done += static_cast<std::size_t>(n);
         }
-        snd_pcm_drain(m_pcm);  // non-blocking: starts draining and returns
+        m_alsa.pcmDrain(m_pcm);  // non-blocking: starts draining and returns
         while (true) {
-            snd_pcm_state_t state = snd_pcm_state(m_pcm);
+            snd_pcm_state_t state = m_alsa.pcmState(m_pcm);
             if (state != SND_PCM_STATE_DRAINING && state != SND_PCM_STATE_RUNNING &&
                 state != SND_PCM_STATE_PREPARED) {
                 return;
             }
             if (state == SND_PCM_STATE_PREPARED) {
                 // Fewer frames than the start threshold never started by themselves.
-                if (snd_pcm_start(m_pcm) < 0) {
+                if (m_alsa.pcmStart(m_pcm) < 0) {
                     return;
                 }
-                snd_pcm_drain(m_pcm);
+                m_alsa.pcmDrain(m_pcm);
                 continue;
             }
             if (stop() || Clock::now() > deadline) {
-                snd_pcm_drop(m_pcm);
+                m_alsa.pcmDrop(m_pcm);
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -100,14 +96,17 @@ public:
     }
 
 private:
+    const AlsaLibrary& m_alsa;
     snd_pcm_t* m_pcm = nullptr;
 };
 
-void PlayOnDevice(const PcmSound& sound, const std::function<bool()>& stop) {
-    if (sound.samples.empty()) {
+// Without the library there is no device to play on.
+void PlayOnDevice(const AlsaLibrary* alsa, const PcmSound& sound,
+                  const std::function<bool()>& stop) {
+    if (alsa == nullptr || sound.samples.empty()) {
         return;
     }
-    Pcm pcm;
+    Pcm pcm(*alsa);
     if (pcm.Open(sound)) {
         pcm.Play(sound, stop);
         return;
@@ -120,7 +119,7 @@ void PlayOnDevice(const PcmSound& sound, const std::function<bool()>& stop) {
             stereo.samples.push_back(s);
             stereo.samples.push_back(s);
         }
-        Pcm second;
+        Pcm second(*alsa);
         if (second.Open(stereo)) {
             second.Play(stereo, stop);
         }
@@ -131,6 +130,8 @@ void PlayOnDevice(const PcmSound& sound, const std::function<bool()>& stop) {
 // once; a newer request or a purge ends the sound being played.
 class AlsaSoundPlayer : public SoundPlayer {
 public:
+    explicit AlsaSoundPlayer(std::string libraryFile) : m_libraryFile(std::move(libraryFile)) {}
+
     void Play(const std::string& path) override {
         {
             std::lock_guard lock(m_mutex);
@@ -151,7 +152,8 @@ public:
     }
 
     void Beep(unsigned frequency, unsigned milliseconds) override {
-        PlayOnDevice(MakeTone(frequency, milliseconds), [] { return false; });
+        PlayOnDevice(LoadAlsaLibrary(m_libraryFile), MakeTone(frequency, milliseconds),
+                     [] { return false; });
     }
 
     // The sound playing stops; the thread ends and is waited for.
@@ -191,10 +193,12 @@ private:
             if (!sound) {
                 continue;
             }
-            PlayOnDevice(*sound, [&] { return m_generation.load() != generation; });
+            PlayOnDevice(LoadAlsaLibrary(m_libraryFile), *sound,
+                         [&] { return m_generation.load() != generation; });
         }
     }
 
+    const std::string m_libraryFile;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<std::string> m_pending;
@@ -205,9 +209,13 @@ private:
 
 }  // namespace
 
+std::shared_ptr<SoundPlayer> OpenAlsaSoundPlayer(const std::string& libraryFile) {
+    return std::make_shared<AlsaSoundPlayer>(libraryFile);
+}
+
 std::shared_ptr<SoundPlayer> SystemSoundPlayer() {
     // Ended after main, when nothing plays any more.
-    static const auto player = std::make_shared<AlsaSoundPlayer>();
+    static const auto player = OpenAlsaSoundPlayer(kAlsaLibraryFile);
     return player;
 }
 

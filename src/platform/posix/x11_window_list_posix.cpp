@@ -1,9 +1,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
-#include <xcb/xcbext.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +14,7 @@
 
 #include "platform/file_system.h"
 #include "platform/posix/window_list_backends.h"
+#include "platform/posix/xcb_library.h"
 
 namespace quorvel::platform {
 
@@ -41,33 +39,35 @@ std::string HostName() {
 
 class X11WindowList : public WindowList {
 public:
+    explicit X11WindowList(const XcbLibrary& x) : m_x(x) {}
+
     ~X11WindowList() override {
         if (m_ewmhReady) {
             xcb_ewmh_connection_wipe(&m_ewmh);
         }
         if (m_conn != nullptr) {
-            xcb_disconnect(m_conn);
+            m_x.disconnect(m_conn);
         }
     }
 
     bool Connect(const std::string& display) {
         int screen = 0;
-        m_conn = xcb_connect(display.empty() ? nullptr : display.c_str(), &screen);
-        if (m_conn == nullptr || xcb_connection_has_error(m_conn) != 0) {
+        m_conn = m_x.connect(display.empty() ? nullptr : display.c_str(), &screen);
+        if (m_conn == nullptr || m_x.connectionHasError(m_conn) != 0) {
             return false;
         }
-        const xcb_setup_t* setup = xcb_get_setup(m_conn);
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+        const xcb_setup_t* setup = m_x.getSetup(m_conn);
+        xcb_screen_iterator_t it = m_x.setupRootsIterator(setup);
         for (int i = 0; i < screen && it.rem > 0; ++i) {
-            xcb_screen_next(&it);
+            m_x.screenNext(&it);
         }
         if (it.rem == 0) {
             return false;
         }
         m_root = it.data->root;
         m_screen = screen;
-        xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_conn, &m_ewmh);
-        if (cookies == nullptr || xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr) == 0) {
+        xcb_intern_atom_cookie_t* cookies = m_x.ewmhInitAtoms(m_conn, &m_ewmh);
+        if (cookies == nullptr || m_x.ewmhInitAtomsReplies(&m_ewmh, cookies, nullptr) == 0) {
             return false;
         }
         m_ewmhReady = true;
@@ -81,13 +81,12 @@ public:
     std::vector<TopLevelWindow> Windows() override {
         std::vector<xcb_window_t> ids;
         xcb_ewmh_get_windows_reply_t list;
-        if (xcb_ewmh_get_client_list_stacking_reply(
-                &m_ewmh, xcb_ewmh_get_client_list_stacking(&m_ewmh, m_screen), &list, nullptr) !=
-            0) {
+        if (m_x.ewmhGetWindowsReply(&m_ewmh, m_x.ewmhGetClientListStacking(&m_ewmh, m_screen),
+                                    &list, nullptr) != 0) {
             // An empty list from the window manager means no clients; its
             // frames and own windows are never programs to close.
             ids.assign(list.windows, list.windows + list.windows_len);
-            xcb_ewmh_get_windows_reply_wipe(&list);
+            m_x.ewmhGetWindowsReplyWipe(&list);
         } else {
             ids = RootChildren();
         }
@@ -105,7 +104,7 @@ public:
         auto id = static_cast<xcb_window_t>(window.id);
         // Watch the window so we can tell when the program has let it go.
         const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(m_conn, id, XCB_CW_EVENT_MASK, &mask);
+        m_x.changeWindowAttributes(m_conn, id, XCB_CW_EVENT_MASK, &mask);
         if (SupportsDelete(id)) {
             xcb_client_message_event_t event{};
             event.response_type = XCB_CLIENT_MESSAGE;
@@ -114,15 +113,15 @@ public:
             event.type = m_wmProtocols;
             event.data.data32[0] = m_wmDelete;
             event.data.data32[1] = XCB_CURRENT_TIME;
-            xcb_send_event(m_conn, 0, id, XCB_EVENT_MASK_NO_EVENT,
-                           reinterpret_cast<const char*>(&event));
+            m_x.sendEvent(m_conn, 0, id, XCB_EVENT_MASK_NO_EVENT,
+                          reinterpret_cast<const char*>(&event));
         } else if (HasWindowManager()) {
-            xcb_ewmh_request_close_window(&m_ewmh, m_screen, id, XCB_CURRENT_TIME,
-                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+            m_x.ewmhRequestCloseWindow(&m_ewmh, m_screen, id, XCB_CURRENT_TIME,
+                                       XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
         } else {
             // No polite way exists for such a window; this is what window
             // managers do with it.
-            xcb_kill_client(m_conn, id);
+            m_x.killClient(m_conn, id);
         }
         if (!RoundTrip(deadline)) {
             return false;
@@ -144,25 +143,25 @@ public:
 
 private:
     xcb_atom_t Atom(const char* name) {
-        XReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-            m_conn, xcb_intern_atom(m_conn, 0, static_cast<uint16_t>(std::strlen(name)), name),
+        XReply<xcb_intern_atom_reply_t> reply(m_x.internAtomReply(
+            m_conn, m_x.internAtom(m_conn, 0, static_cast<uint16_t>(std::strlen(name)), name),
             nullptr));
         return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
     }
 
     std::vector<xcb_window_t> Children(xcb_window_t parent) {
         XReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(m_conn, xcb_query_tree(m_conn, parent), nullptr));
+            m_x.queryTreeReply(m_conn, m_x.queryTree(m_conn, parent), nullptr));
         if (!tree) {
             return {};
         }
-        xcb_window_t* c = xcb_query_tree_children(tree.get());
-        return std::vector<xcb_window_t>(c, c + xcb_query_tree_children_length(tree.get()));
+        xcb_window_t* c = m_x.queryTreeChildren(tree.get());
+        return std::vector<xcb_window_t>(c, c + m_x.queryTreeChildrenLength(tree.get()));
     }
 
     bool HasProperty(xcb_window_t window, xcb_atom_t property) {
-        XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            m_conn, xcb_get_property(m_conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+        XReply<xcb_get_property_reply_t> reply(m_x.getPropertyReply(
+            m_conn, m_x.getProperty(m_conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
             nullptr));
         return reply && reply->type != XCB_ATOM_NONE;
     }
@@ -187,16 +186,15 @@ private:
     }
 
     std::string TextProperty(xcb_window_t window, xcb_atom_t property) {
-        XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        XReply<xcb_get_property_reply_t> reply(m_x.getPropertyReply(
             m_conn,
-            xcb_get_property(m_conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 8192),
+            m_x.getProperty(m_conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 8192),
             nullptr));
         if (!reply || reply->format != 8) {
             return {};
         }
-        const char* value = static_cast<const char*>(xcb_get_property_value(reply.get()));
-        std::string text(value,
-                         static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+        const char* value = static_cast<const char*>(m_x.getPropertyValue(reply.get()));
+        std::string text(value, static_cast<std::size_t>(m_x.getPropertyValueLength(reply.get())));
         if (auto nul = text.find('\0'); nul != std::string::npos) {
             text.resize(nul);
         }
@@ -217,30 +215,29 @@ private:
 
     int Pid(xcb_window_t window) {
         uint32_t pid = 0;
-        if (xcb_ewmh_get_wm_pid_reply(&m_ewmh, xcb_ewmh_get_wm_pid(&m_ewmh, window), &pid,
-                                      nullptr) == 0) {
+        if (m_x.ewmhGetCardinalReply(&m_ewmh, m_x.ewmhGetWmPid(&m_ewmh, window), &pid, nullptr) ==
+            0) {
             return 0;
         }
         return static_cast<int>(pid);
     }
 
     bool SupportsDelete(xcb_window_t window) {
-        XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            m_conn, xcb_get_property(m_conn, 0, window, m_wmProtocols, XCB_ATOM_ATOM, 0, 64),
+        XReply<xcb_get_property_reply_t> reply(m_x.getPropertyReply(
+            m_conn, m_x.getProperty(m_conn, 0, window, m_wmProtocols, XCB_ATOM_ATOM, 0, 64),
             nullptr));
         if (!reply || reply->format != 32) {
             return false;
         }
-        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-        int count = xcb_get_property_value_length(reply.get()) / 4;
+        const auto* atoms = static_cast<const xcb_atom_t*>(m_x.getPropertyValue(reply.get()));
+        int count = m_x.getPropertyValueLength(reply.get()) / 4;
         return std::find(atoms, atoms + count, m_wmDelete) != atoms + count;
     }
 
     bool HasWindowManager() {
         xcb_window_t check = XCB_WINDOW_NONE;
-        return xcb_ewmh_get_supporting_wm_check_reply(
-                   &m_ewmh, xcb_ewmh_get_supporting_wm_check(&m_ewmh, m_root), &check, nullptr) !=
-                   0 &&
+        return m_x.ewmhGetWindowReply(&m_ewmh, m_x.ewmhGetSupportingWmCheck(&m_ewmh, m_root),
+                                      &check, nullptr) != 0 &&
                check != XCB_WINDOW_NONE;
     }
 
@@ -250,27 +247,27 @@ private:
         if (left.count() <= 0) {
             return false;
         }
-        struct pollfd p = {xcb_get_file_descriptor(m_conn), POLLIN, 0};
+        struct pollfd p = {m_x.getFileDescriptor(m_conn), POLLIN, 0};
         return ::poll(&p, 1, static_cast<int>(left.count())) > 0;
     }
 
     // Makes sure the server has handled every request sent so far.
     bool RoundTrip(Clock::time_point deadline) {
-        xcb_get_input_focus_cookie_t cookie = xcb_get_input_focus(m_conn);
-        xcb_flush(m_conn);
+        xcb_get_input_focus_cookie_t cookie = m_x.getInputFocus(m_conn);
+        m_x.flush(m_conn);
         while (true) {
             void* reply = nullptr;
             xcb_generic_error_t* error = nullptr;
-            if (xcb_poll_for_reply(m_conn, cookie.sequence, &reply, &error) != 0) {
+            if (m_x.pollForReply(m_conn, cookie.sequence, &reply, &error) != 0) {
                 std::free(reply);
                 std::free(error);
                 return true;
             }
-            if (xcb_connection_has_error(m_conn) != 0 || !WaitReadable(deadline)) {
+            if (m_x.connectionHasError(m_conn) != 0 || !WaitReadable(deadline)) {
                 return false;
             }
             // Reading queues events; poll_for_event drains what arrived.
-            while (xcb_generic_event_t* event = xcb_poll_for_event(m_conn)) {
+            while (xcb_generic_event_t* event = m_x.pollForEvent(m_conn)) {
                 m_events.emplace_back(event);
             }
         }
@@ -294,8 +291,8 @@ private:
             }
         }
         m_events.clear();
-        while (xcb_connection_has_error(m_conn) == 0) {
-            while (xcb_generic_event_t* raw = xcb_poll_for_event(m_conn)) {
+        while (m_x.connectionHasError(m_conn) == 0) {
+            while (xcb_generic_event_t* raw = m_x.pollForEvent(m_conn)) {
                 XReply<xcb_generic_event_t> event(raw);
                 if (gone(raw)) {
                     return;
@@ -307,6 +304,7 @@ private:
         }
     }
 
+    const XcbLibrary& m_x;
     xcb_connection_t* m_conn = nullptr;
     xcb_ewmh_connection_t m_ewmh{};
     bool m_ewmhReady = false;
@@ -321,8 +319,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<WindowList> OpenX11WindowList(const std::string& display) {
-    auto list = std::make_unique<X11WindowList>();
+std::unique_ptr<WindowList> OpenX11WindowList(const std::string& display,
+                                              const XcbLibraryFiles& files) {
+    // Without the libraries there is no display to open.
+    const XcbLibrary* x = LoadXcbLibrary(files.xcb, files.ewmh);
+    if (x == nullptr) {
+        return nullptr;
+    }
+    auto list = std::make_unique<X11WindowList>(*x);
     if (!list->Connect(display)) {
         return nullptr;
     }
