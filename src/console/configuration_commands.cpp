@@ -119,7 +119,7 @@ int RunOnce(const std::optional<std::string>& config, bool honourSchedule) {
 
     std::mutex mutex;
     bool stopping = false;
-    const BaseMonitoring* running = nullptr;  // guarded by mutex
+    BaseMonitoring* running = nullptr;  // guarded by mutex
     platform::SignalListener listener([&](platform::ProcessSignal signal) {
         if (signal == platform::ProcessSignal::Pause ||
             signal == platform::ProcessSignal::Continue) {
@@ -128,7 +128,7 @@ int RunOnce(const std::optional<std::string>& config, bool honourSchedule) {
         std::lock_guard lock(mutex);
         stopping = true;
         if (running != nullptr) {
-            const_cast<BaseMonitoring*>(running)->RequestStop();
+            running->RequestStop();
         }
     });
 
