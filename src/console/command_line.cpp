@@ -55,6 +55,27 @@ CommandLine ParseCommandLine(const std::vector<std::string>& given) {
         result.kind = CommandKind::Usage;
     } else if (first == "--version") {
         result.kind = CommandKind::Version;
+    } else if (EqualsIgnoreCase(first, "/check") || first == "--check") {
+        result.kind = CommandKind::Check;
+        if (arguments.size() >= 2) {
+            result.config = arguments[1];
+        }
+    } else if (EqualsIgnoreCase(first, "/describe") || first == "--describe") {
+        result.kind = CommandKind::Describe;
+        if (arguments.size() >= 2) {
+            result.config = arguments[1];
+        }
+    } else if (EqualsIgnoreCase(first, "/once") || first == "--once") {
+        result.kind = CommandKind::Once;
+        std::size_t next = 1;
+        if (arguments.size() > next &&
+            (EqualsIgnoreCase(arguments[next], "/force") || arguments[next] == "--force")) {
+            result.force = true;
+            ++next;
+        }
+        if (arguments.size() > next) {
+            result.config = arguments[next];
+        }
     } else {
         result.config = first;
     }
@@ -90,6 +111,18 @@ std::string UsageText(std::string_view programName) {
         "",
         ">%s /stop [\\\\computer]",
         " Stop NT service on the specified computer (local if omitted).",
+        "",
+        ">%s /check [config file]",
+        " Check the config file and start nothing: print each problem with its line",
+        " and exit with 1 when one is an error, else 0.",
+        "",
+        ">%s /once [/force] [config file]",
+        " Check every item once, run the actions of those whose condition holds,",
+        " write the caches and exit: 0 when no item acted, 2 when one did, 1 on an",
+        " error. /force checks the items outside their schedule too.",
+        "",
+        ">%s /describe [config file]",
+        " Print what the items of the config file watch and do.",
         "",
         ">%s /?",
         " This help screen.",

@@ -17,6 +17,9 @@ enum class CommandKind {
     Remove,
     Usage,
     Version,
+    Check,     ///< report what is wrong with a configuration; start nothing
+    Once,      ///< check every item once, act, write the caches, exit
+    Describe,  ///< print what a configuration's items watch and do
 };
 
 struct CommandLine {
@@ -24,17 +27,21 @@ struct CommandLine {
     /// Remote computer for Start and Stop, as typed without the two leading
     /// backslashes; empty for the local one.
     std::string host;
-    /// Configuration for Run, Start and Service, exactly as typed; none for
-    /// the default one.
+    /// Configuration for Run, Start, Service, Check, Once and Describe,
+    /// exactly as typed; none for the default one.
     std::optional<std::string> config;
     /// "-q" came first: the activity log shows only what failed.
     bool quiet = false;
+    /// Once: "/force" came right after "/once": the schedule is not asked.
+    bool force = false;
 };
 
 /// Reads the arguments after the program name. A first "-q" (or "/q") asks
 /// for a quiet activity log and is taken off. Only the first argument left
 /// is compared with the commands, without regard to letter case; anything
-/// else is the configuration file of the run mode.
+/// else is the configuration file of the run mode. "/check", "/once" and
+/// "/describe" (also "--check", "--once", "--describe") take an optional
+/// configuration file; "/once" takes "/force" (or "--force") before it.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 /// The banner line, without line break: "Quorvel <version> [console version], ..."

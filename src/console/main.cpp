@@ -11,6 +11,7 @@
 
 #include "actions/date_format.h"
 #include "console/command_line.h"
+#include "console/configuration_commands.h"
 #include "console/console_log.h"
 #include "console/console_message_box.h"
 #include "console/runner.h"
@@ -60,6 +61,12 @@ int RunCommand(const CommandLine& command) {
         case CommandKind::Usage:
             Print(UsageText(ProgramFileName(platform::ExecutablePath())));
             return 0;
+        case CommandKind::Check:
+            return RunCheck(command.config);
+        case CommandKind::Once:
+            return RunOnce(command.config, !command.force);
+        case CommandKind::Describe:
+            return RunDescribe(command.config);
         case CommandKind::Version:
         case CommandKind::Run:
             break;

@@ -30,11 +30,11 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-namespace {
-
 std::string LoadFailureText(const std::string& path) {
     return FormatMessage(Strings().OemText(lngCantLoad) + " \"%s\".", EscapeControls(path));
 }
+
+namespace {
 
 // The item list of one run and the end request. The list is touched by the
 // main thread (load, end) and by the signal thread (pause, continue), so

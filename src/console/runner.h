@@ -8,6 +8,9 @@ namespace quorvel {
 /// Writes text to standard output at once (no buffering behind it).
 void Print(const std::string& text);
 
+/// "Can not load configuration file "PATH".", the path escaped.
+std::string LoadFailureText(const std::string& path);
+
 /// The console run mode: loads the configuration (the default one when
 /// there is none), prints the "loaded" and "started" lines and monitors
 /// until X, Ctrl+C, SIGINT, SIGTERM or SIGHUP. SIGUSR1 and SIGUSR2 pause and

@@ -171,13 +171,13 @@ void StringListParam::Write(std::string& out) const {
     }
 }
 
-bool ParamList::ParseLine(std::string_view line) {
+Param* ParamList::Take(std::string_view line) {
     for (auto& p : m_params) {
         if (p->ParseLine(line)) {
-            return true;
+            return p.get();
         }
     }
-    return false;
+    return nullptr;
 }
 
 void ParamList::Write(std::string& out) const {

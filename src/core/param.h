@@ -93,6 +93,8 @@ public:
     /// A copy: the text may change on another thread at any time.
     std::string Value() const;
     const std::string& Default() const { return m_default; }
+    /// The length shorter values are padded to; 0 for none.
+    std::int32_t LengthLimit() const { return m_limit; }
 
     void SetFromString(std::string_view text) override;
     void Assign(const Param& other) override;
@@ -137,7 +139,9 @@ public:
     }
 
     /// Offers the line to each parameter in order; true when one took it.
-    bool ParseLine(std::string_view line);
+    bool ParseLine(std::string_view line) { return Take(line) != nullptr; }
+    /// The same, answering the parameter that took the line (or none).
+    Param* Take(std::string_view line);
     void Write(std::string& out) const;
     void ResetAll();
     /// Copies values position by position from a list of the same shape.

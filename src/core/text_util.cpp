@@ -156,4 +156,28 @@ std::string EscapeControls(std::string_view text, bool keepLineFeeds) {
     return out;
 }
 
+std::string FillPlaceholders(std::string_view format,
+                             std::initializer_list<std::string_view> arguments) {
+    std::string out;
+    out.reserve(format.size() + 32);
+    auto next = arguments.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        if (c == '%' && i + 1 < format.size()) {
+            if (format[i + 1] == '%') {
+                out += '%';
+                ++i;
+                continue;
+            }
+            if (format[i + 1] == 's' && next != arguments.end()) {
+                out += *next++;
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,12 @@ long long ReadCInteger(std::string_view text);
 /// valid UTF-8 sequence. With keepLineFeeds, line feeds stay (a carriage
 /// return before one goes), for messages of several lines.
 std::string EscapeControls(std::string_view text, bool keepLineFeeds = false);
+
+/// Fills each "%s" of a message format with the next argument, in order,
+/// and turns "%%" into "%". A "%s" beyond the arguments stays as it is, so
+/// a translated text can never make the formatting read what is not there.
+std::string FillPlaceholders(std::string_view format,
+                             std::initializer_list<std::string_view> arguments);
 
 /// True when text holds a carriage return or a line feed.
 inline bool HasLineBreak(std::string_view text) {

@@ -66,23 +66,29 @@ BaseMonitoring::~BaseMonitoring() {
     StopWorker();
 }
 
-void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines) {
+void BaseMonitoring::ReadSettings(const std::vector<std::string>& lines,
+                                  const SettingsLineSink& sink) {
     auto actions = std::make_shared<ActionList>();
     IntParam actionKind("Action", 0, 0, 5);
     Action* current = nullptr;
-    for (const auto& line : lines) {
-        if (m_params.ParseLine(line)) {
-            continue;
-        }
-        if (actionKind.ParseLine(line)) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        SettingsLineUse use{i, m_params.Take(line), -1};
+        if (use.param != nullptr) {
+            // an item key
+        } else if (actionKind.ParseLine(line)) {
             if (auto action = CreateAction(static_cast<ActionKind>(actionKind.Value()))) {
                 current = action.get();
                 actions->push_back(std::move(action));
+                use.param = current->Params().Find("Action");
+                use.action = static_cast<int>(actions->size()) - 1;
             }
-            continue;
+        } else if (current != nullptr) {
+            use.param = current->Params().Take(line);
+            use.action = static_cast<int>(actions->size()) - 1;
         }
-        if (current != nullptr) {
-            current->Params().ParseLine(line);
+        if (sink) {
+            sink(use);
         }
     }
     SetActions(std::move(actions));
@@ -396,7 +402,26 @@ void BaseMonitoring::RunOneCheckGuarded() {
     }
 }
 
+OnceOutcome BaseMonitoring::CheckOnce(bool honourSchedule) {
+    if (m_started) {
+        return OnceOutcome::Quiet;
+    }
+    m_oneShot = true;
+    // No worker waits on these: the check and its actions run here.
+    m_pauseShown.store(false, std::memory_order_release);
+    m_suspended.store(false, std::memory_order_release);
+    Prepare();
+    if (honourSchedule && !InSchedule(DateTime::Now())) {
+        SetState(ItemState::Waiting);
+        return OnceOutcome::OutsideSchedule;
+    }
+    m_acted = false;
+    RunOneCheckGuarded();
+    return m_acted ? OnceOutcome::Acted : OnceOutcome::Quiet;
+}
+
 void BaseMonitoring::Execute() {
+    Prepare();
     m_nextDue = SteadyClock::now();
     m_nextDueNs.store(ToNs(m_nextDue), std::memory_order_relaxed);
     while (!StopRequested()) {
@@ -477,7 +502,8 @@ void BaseMonitoring::RunOneCheck() {
             LogActing();
             auto actions = Actions();
             RunActions(*actions, m_files, *this);
-            if (m_toPaused->Value() && !StopRequested()) {
+            m_acted = true;
+            if (m_toPaused->Value() && !StopRequested() && !m_oneShot) {
                 if (m_observer != nullptr) {
                     Pause();
                 } else {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,6 +37,21 @@ public:
     virtual void ActionsStarting(BaseMonitoring& item) = 0;
 };
 
+/// Where ReadSettings put one line of a block (for checking a configuration).
+struct SettingsLineUse {
+    std::size_t line = 0;          ///< index in the block's lines
+    const Param* param = nullptr;  ///< what took it; none: the line was dropped
+    int action = -1;               ///< the action it went to, from 0; -1: the item
+};
+using SettingsLineSink = std::function<void(const SettingsLineUse&)>;
+
+/// What one check of CheckOnce came to.
+enum class OnceOutcome {
+    OutsideSchedule,  ///< the schedule did not admit the moment; nothing checked
+    Quiet,            ///< checked; the condition did not hold or nothing ran
+    Acted,            ///< the condition held and the actions ran
+};
+
 /// A monitored item: one worker thread that tests its schedule, runs its
 /// kind's check every Interval seconds (or at once when asked) and runs its
 /// actions when the check is fulfilled. The worker sleeps until its next due
@@ -53,7 +69,8 @@ public:
     // Settings and configuration.
     /// Reads one configuration block: item keys first, then "Action" lines
     /// that open actions, other lines to the current action.
-    void ReadSettings(const std::vector<std::string>& lines);
+    /// sink, when given, learns where each line went.
+    void ReadSettings(const std::vector<std::string>& lines, const SettingsLineSink& sink = {});
     /// Appends "Paused", the item's keys and each action (after a ";" line).
     void WriteSettings(std::string& out) const;
     /// Rebuilds the schedule data from the settings.
@@ -84,6 +101,13 @@ public:
     void RequestStop();
     virtual void SetReset(bool rescan);
     virtual void CheckNow(bool resumeIfPaused);
+
+    /// Runs one check on the calling thread and, when its condition holds,
+    /// the actions; then the item keeps what the check found (a directory
+    /// item writes its cache). Only for an item whose worker never started,
+    /// and never together with Start. With honourSchedule, a moment outside
+    /// the schedule checks nothing. Failures go to the activity log.
+    OnceOutcome CheckOnce(bool honourSchedule);
 
     // RunControl for the action chain.
     bool StopRequested() const override { return m_terminated.load(std::memory_order_acquire); }
@@ -153,6 +177,11 @@ protected:
 
     /// The thread body. Kinds that override it call the base at the end.
     virtual void Execute();
+    /// Runs before the first check (the worker's or CheckOnce's).
+    virtual void Prepare() {}
+    /// True for an item that checks once on its owner's thread (CheckOnce):
+    /// it watches nothing and never suspends itself.
+    bool OneShot() const { return m_oneShot; }
     /// One check; true when the condition is fulfilled, with the files
     /// concerned appended to Files().
     virtual bool Check() = 0;
@@ -223,6 +252,8 @@ private:
     std::atomic<bool> m_pauseShown{false};
     std::atomic<bool> m_holding{false};
     bool m_started = false;
+    bool m_oneShot = false;
+    bool m_acted = false;        // worker only: the last check ran the actions
     bool m_dueSet = false;       // worker only: the running check set its next due moment
     bool m_dueCheck = false;     // worker only: the running check is the interval's
     bool m_wakePending = false;  // guarded by m_mutex

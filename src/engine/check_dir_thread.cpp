@@ -116,7 +116,7 @@ bool CheckDirThread::Watching() const {
     return m_watcher && m_watcher->Running();
 }
 
-void CheckDirThread::Execute() {
+void CheckDirThread::Prepare() {
     if (m_cacheData->Value()) {
         std::string error;
         if (auto contents = cache_file::Read(CachePath(), &error)) {
@@ -135,7 +135,6 @@ void CheckDirThread::Execute() {
             Log(std::move(record));
         }
     }
-    BaseMonitoring::Execute();
 }
 
 void CheckDirThread::StopWatcher() {
@@ -170,7 +169,7 @@ std::string CheckDirThread::RealTimeProblem() const {
 
 void CheckDirThread::RestartWatcher(const std::string& path) {
     StopWatcher();
-    if (!m_realTime->Value()) {
+    if (!m_realTime->Value() || OneShot()) {
         NoteRealTimeProblem({});
         return;
     }
@@ -190,8 +189,7 @@ void CheckDirThread::RestartWatcher(const std::string& path) {
         // the item cannot react at once.
         if (const auto info = platform::Stat(path); info && info->isDirectory) {
             NoteRealTimeProblem("\"" + path + "\" can not be watched in real time: " + error +
-                                "; it is checked every " + std::to_string(Interval()) +
-                                " seconds");
+                                "; it is checked every " + std::to_string(Interval()) + " seconds");
         }
     } else {
         NoteRealTimeProblem({});

@@ -56,7 +56,8 @@ public:
 
 protected:
     CheckDirThread(bool paused, const std::string& defaultCacheDirectory);
-    void Execute() override;
+    /// Loads the cache, when the item keeps one.
+    void Prepare() override;
     bool Check() override;
     void AfterCheck(bool chainCompleted) override;
 

@@ -99,31 +99,43 @@ bool MonitorProcess::Load(const std::string& path, std::string* content, std::st
 }
 
 void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVisitor& visit) {
+    ForEachNumberedConfigurationBlock(
+        text, [&](ItemKind kind, bool paused, const std::vector<std::string>& lines,
+                  const std::vector<int>&) { visit(kind, paused, lines); });
+}
+
+int ForEachNumberedConfigurationBlock(std::string_view text, const NumberedBlockVisitor& visit) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
     std::vector<std::string> block;
+    std::vector<int> numbers;
     IntParam kind("IsDirectory", 0, 0, 2);
     BoolParam paused("Paused", false);
+    int lineNumber = 0;
 
     auto takeLine = [&](std::string_view line, bool emptyLine) {
         if (emptyLine || (!line.empty() && line[0] == ';')) {
             return;
         }
         if (StartsWithIgnoreCase(line, "EOF")) {
-            visit(static_cast<ItemKind>(kind.Value()), paused.Value(), block);
+            numbers.push_back(lineNumber);
+            visit(static_cast<ItemKind>(kind.Value()), paused.Value(), block, numbers);
             block.clear();
+            numbers.clear();
             kind.Reset();
             paused.Reset();
             return;
         }
         block.emplace_back(line);
+        numbers.push_back(lineNumber);
         kind.ParseLine(line);
         paused.ParseLine(line);
     };
 
     std::size_t pos = 0;
     while (pos < text.size()) {
+        ++lineNumber;
         std::size_t end = text.find('\n', pos);
         const bool terminated = end != std::string_view::npos;
         if (!terminated) {
@@ -145,6 +157,7 @@ void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVi
             line.remove_prefix(n);
         }
     }
+    return numbers.empty() ? 0 : numbers.front();
 }
 
 void MonitorProcess::LoadText(std::string_view text) {

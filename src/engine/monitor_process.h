@@ -94,6 +94,17 @@ using ConfigurationBlockVisitor =
 /// several lines, and lines after the last "EOF" are dropped.
 void ForEachConfigurationBlock(std::string_view text, const ConfigurationBlockVisitor& visit);
 
+/// A block visitor that also learns where each line stands in the text:
+/// lineNumbers[i] is the number (from 1) of lines[i], and one more entry
+/// gives the number of the block's "EOF" line.
+using NumberedBlockVisitor =
+    std::function<void(ItemKind kind, bool paused, const std::vector<std::string>& lines,
+                       const std::vector<int>& lineNumbers)>;
+
+/// ForEachConfigurationBlock with line numbers. Answers the number of the
+/// first line dropped after the last "EOF", or 0 when none was.
+int ForEachNumberedConfigurationBlock(std::string_view text, const NumberedBlockVisitor& visit);
+
 /// Creates an item of the kind; a separator gives none. Directory items get
 /// the default cache directory (empty: the user's cache directory).
 std::shared_ptr<BaseMonitoring> CreateItem(ItemKind kind, bool paused,

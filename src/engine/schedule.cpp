@@ -72,23 +72,31 @@ std::vector<DateTime> Schedule::ParseDateList(std::string_view text) {
     return dates;
 }
 
+std::optional<Schedule::Window> Schedule::ParseWindow(std::string_view line) {
+    std::optional<double> start, end;
+    if (line.size() >= 8) {
+        start = DateTime::ParseTime(line.substr(0, 8));
+    }
+    if (line.size() >= 12) {
+        end = DateTime::ParseTime(line.substr(11, 8));
+    }
+    if (!start || !end) {
+        return std::nullopt;
+    }
+    return Window{*start, *end};
+}
+
 void Schedule::Apply(bool& workHours, std::vector<std::string>& timeIntervals,
                      const std::string& days, std::string_view monthDays,
                      std::string_view excludedDates, std::string_view includedDates) {
     m_windows.clear();
     for (auto it = timeIntervals.begin(); it != timeIntervals.end();) {
-        std::optional<double> start, end;
-        if (it->size() >= 8) {
-            start = DateTime::ParseTime(std::string_view(*it).substr(0, 8));
-        }
-        if (it->size() >= 12) {
-            end = DateTime::ParseTime(std::string_view(*it).substr(11, 8));
-        }
-        if (!start || !end) {
+        const auto window = ParseWindow(*it);
+        if (!window) {
             it = timeIntervals.erase(it);
             continue;
         }
-        m_windows.push_back({*start, *end});
+        m_windows.push_back(*window);
         ++it;
     }
     if (m_windows.empty()) {

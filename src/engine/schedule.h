@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,9 @@ public:
     /// window's edge or the next midnight).
     DateTime NextChange(DateTime now) const;
 
+    /// A "TimeInterval" line: the start time in characters 1 to 8, the end
+    /// time in characters 12 to 19; nothing when either does not read.
+    static std::optional<Window> ParseWindow(std::string_view line);
     /// 31 characters "0"/"1", position d-1 for day d.
     static std::string MonthDayMask(std::string_view monthDays);
     /// Dates separated by "," or ";" ("dd.mm.yyyy"); unreadable pieces skipped.

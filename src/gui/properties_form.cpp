@@ -14,6 +14,7 @@
 #include "core/text_util.h"
 #include "core/version.h"
 #include "engine/base_monitoring.h"
+#include "engine/item_description.h"
 #include "engine/monitor_process.h"
 #include "gui/dialog_tools.h"
 #include "gui/edit_form.h"
@@ -551,10 +552,10 @@ void PropertiesForm::AnyConditionClicked() {
 void PropertiesForm::ToggleInverse() {
     m_inverse = !m_inverse;
     Ui::PropertiesForm& ui = *m_ui;
-    ui.changeCheckBox->setText(Text(m_inverse ? lngNoChangeCaption : lngChangeCaption));
-    ui.addCheckBox->setText(Text(m_inverse ? lngNoAddCaption : lngAddCaption));
-    ui.delCheckBox->setText(Text(m_inverse ? lngNoDelCaption : lngDelCaption));
-    ui.anyCheckBox->setText(Text(m_inverse ? lngNoAnyCaption : lngAnyCaption));
+    ui.changeCheckBox->setText(Text(DirectoryConditionCaption(0, m_inverse)));
+    ui.addCheckBox->setText(Text(DirectoryConditionCaption(1, m_inverse)));
+    ui.delCheckBox->setText(Text(DirectoryConditionCaption(2, m_inverse)));
+    ui.anyCheckBox->setText(Text(DirectoryConditionCaption(3, m_inverse)));
 }
 
 // ---- schedule ----

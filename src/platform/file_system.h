@@ -27,6 +27,13 @@ struct FileInfo {
 /// reports the link itself. Nothing when the path does not exist.
 std::optional<FileInfo> Stat(const std::string& path);
 
+/// True when this process may read the existing path by the system's
+/// access rules; for a directory, list it and enter it.
+bool CanRead(const std::string& path);
+/// True when this process may create and replace files in the existing
+/// directory.
+bool CanWriteIn(const std::string& directory);
+
 /// One entry of a directory listing.
 struct DirectoryEntry {
     std::string name;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,10 @@
 namespace quorvel::platform {
 
 class ScanEntry;
+
+/// How many directories one user may watch at once (on Linux the kernel's
+/// fs.inotify.max_user_watches); nothing where the system sets no such limit.
+std::optional<long> WatchLimitPerUser();
 
 /// The process's watcher of directory trees. On Linux one inotify instance
 /// and one thread serve every tree, however many are watched (the kernel

@@ -28,6 +28,21 @@ TEST(CommandLineTest, CommandsIgnoreLetterCase) {
     EXPECT_EQ(Parse({"--version"}).kind, CommandKind::Version);
 }
 
+TEST(CommandLineTest, ForceBelongsToOnceAndComesFirst) {
+    auto c = Parse({"/ONCE", "/Force", "cfg.mon"});
+    EXPECT_EQ(c.kind, CommandKind::Once);
+    EXPECT_TRUE(c.force);
+    EXPECT_EQ(c.config, "cfg.mon");
+    // After the file it is nothing; before another command's file it is a file.
+    c = Parse({"--once", "cfg.mon", "/force"});
+    EXPECT_FALSE(c.force);
+    EXPECT_EQ(c.config, "cfg.mon");
+    c = Parse({"/check", "/force"});
+    EXPECT_EQ(c.kind, CommandKind::Check);
+    EXPECT_EQ(c.config, "/force");
+    EXPECT_FALSE(Parse({"/describe"}).config.has_value());
+}
+
 TEST(CommandLineTest, OnlyTheFirstArgumentIsACommand) {
     auto c = Parse({"cfg.mon", "/install"});
     EXPECT_EQ(c.kind, CommandKind::Run);
@@ -113,6 +128,18 @@ TEST(UsageTextTest, HasEveryLineWithTheProgramName) {
               "\n"
               ">prog /stop [\\\\computer]\n"
               " Stop NT service on the specified computer (local if omitted).\n"
+              "\n"
+              ">prog /check [config file]\n"
+              " Check the config file and start nothing: print each problem with its line\n"
+              " and exit with 1 when one is an error, else 0.\n"
+              "\n"
+              ">prog /once [/force] [config file]\n"
+              " Check every item once, run the actions of those whose condition holds,\n"
+              " write the caches and exit: 0 when no item acted, 2 when one did, 1 on an\n"
+              " error. /force checks the items outside their schedule too.\n"
+              "\n"
+              ">prog /describe [config file]\n"
+              " Print what the items of the config file watch and do.\n"
               "\n"
               ">prog /?\n"
               " This help screen.\n"

@@ -91,6 +91,9 @@ class CommandLineTest(ProgramCase):
             name = os.path.basename(PROGRAM)
             self.assertIn(f">{name} [config file]\n", r.stdout)
             self.assertIn(f">{name} /start [\\\\computer] [config file]\n", r.stdout)
+            for switch in ("/check [config file]", "/once [/force] [config file]",
+                           "/describe [config file]"):
+                self.assertIn(f">{name} {switch}\n", r.stdout)
             self.assertTrue(r.stdout.endswith("parameters of the service.\n"))
 
     def test_version_prints_the_banner_line_alone(self):
@@ -298,6 +301,150 @@ class RunModeTest(ProgramCase):
         out, _ = self.finish(p)
         self.assertEqual(p.returncode, 0)
         self.assertIn("Go on with watched.txt?", out)
+
+
+class ConfigurationCommandsTest(ProgramCase):
+    """/check, /once and /describe on good and broken configurations."""
+
+    def write(self, name, text):
+        with open(os.path.join(self.dir, name), "w") as f:
+            f.write(text)
+        return name
+
+    def read(self, name):
+        with open(os.path.join(self.dir, name)) as f:
+            return f.read()
+
+    def problems(self, r, name):
+        return [line for line in r.stdout.splitlines() if line.startswith(name + ":")]
+
+    def good_configuration(self):
+        os.makedirs(os.path.join(self.dir, "in"))
+        return self.write("good.mon", f";;;\nIsDirectory=1\nFileName={self.dir}/in\nInterval=30\n"
+                          "Mask=*.txt\nCacheID=GOOD0001\nCacheData=1\nWorkHours=1\n"
+                          "TimeInterval=08:00:00 - 17:30:00\nDays=0111110\n;\nAction=0\n"
+                          f"ListName={self.dir}/list.txt\nListParams=%Name\nListAppend=1\n;\n"
+                          "Action=1\nCommand=sh\nParams=-c true\nEnabled=0\nEOF\n")
+
+    def test_check_a_good_configuration(self):
+        name = self.good_configuration()
+        for switch in ("/CHECK", "--check"):
+            r = self.run_program(switch, name)
+            self.assertEqual(r.returncode, 0, r.stdout)
+            self.assertEqual(self.problems(r, name), ["good.mon: 0 error(s), 0 warning(s)"])
+
+    def test_check_names_each_mistake_with_its_line(self):
+        text = (";;;\nIsDirectory=1\n"
+                f"FileName={self.dir}/gone\x1b[2J\n"      # 3: missing, control sequence
+                "Intervall=30\nInterval=0\nRunOnce=yes\n"  # 4-6: unknown, range, type
+                "Mask=*.log\nExcludeMask=*.LOG\n"           # 7-8: nothing can match
+                ";\nAction=1\nCommand=no-such-program-here\n"  # 11: not on PATH
+                ";\nAction=0\n"
+                f"ListName={self.dir}/none/list.txt\n"      # 14: no directory
+                ";\nAction=3\nWaveFile=cfg.mon\n"          # 17: no wave
+                "EOF\n;;;\nFileName=x\n")                  # 20: no EOF
+        name = self.write("cfg.mon", text)
+        r = self.run_program("/check", name)
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertNotIn("\x1b", r.stdout)
+        item = f"item 1 ({self.dir}/gone\\x1b[2J): "
+        self.assertEqual(self.problems(r, name), [
+            f"cfg.mon:4: {item}warning: unknown key \"Intervall\"; the line is ignored",
+            f"cfg.mon:5: {item}warning: Interval: 0 is outside 1 to 2147483647; "
+            "1 is used instead",
+            f"cfg.mon:6: {item}warning: RunOnce: \"yes\" is neither 0 nor 1; 0 is used instead",
+            f"cfg.mon:3: {item}error: \"{self.dir}/gone\\x1b[2J\" does not exist",
+            f"cfg.mon:8: {item}error: ExcludeMask \"*.LOG\" excludes every file that Mask "
+            "\"*.log\" takes",
+            f"cfg.mon:11: {item}error: action 1 (Execute program): the program "
+            "\"no-such-program-here\" is not found on the PATH",
+            f"cfg.mon:14: {item}error: action 2 (Create filelist): the directory of "
+            f"\"{self.dir}/none/list.txt\" does not exist",
+            f"cfg.mon:17: {item}error: action 3 (Play sound): \"cfg.mon\" is no wave file "
+            "that can be played",
+            "cfg.mon:20: warning: the lines from here on end in no EOF line and are ignored",
+            "cfg.mon: 5 error(s), 4 warning(s)"])
+        self.assertEqual(self.read(name), text, "/check changed the file")
+
+    def test_check_warnings_alone_pass_and_a_missing_file_fails(self):
+        name = self.write("warn.mon", f";;;\nFileName={self.dir}/later.log\nColour=red\nEOF\n")
+        r = self.run_program("/check", name)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertEqual(len(self.problems(r, name)), 3, r.stdout)
+        r = self.run_program("/check", "none.mon")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Can not load configuration file \"none.mon\".\n", r.stdout)
+
+    def test_check_speaks_the_chosen_language(self):
+        if not os.path.exists(os.path.join(os.path.dirname(PROGRAM), "Lang", "German.lng")):
+            self.skipTest("no German language file beside the program")
+        os.makedirs(self.env["XDG_CONFIG_HOME"] + "/quorvel", exist_ok=True)
+        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "quorvel", "registry.ini"), "w") as f:
+            f.write("[\\Software\\Feldrane\\Quorvel]\nLanguage=\"German.lng\"\n")
+        name = self.write("de.mon", f";;;\nIsDirectory=1\nFileName={self.dir}\nFarbe=rot\nEOF\n")
+        r = self.run_program("/check", name)
+        self.assertEqual(self.problems(r, name), [
+            f"de.mon:4: Eintrag 1 ({self.dir}): Warnung: unbekannter Schlüssel \"Farbe\"; "
+            "die Zeile wird übergangen", "de.mon: 0 Fehler, 1 Warnung(en)"])
+
+    def test_once_reports_what_changed_since_the_previous_once(self):
+        name = self.good_configuration()
+        self.write(name, self.read(name).replace("Days=0111110\n", "")
+                   .replace("WorkHours=1", "WorkHours=0"))
+        first = self.run_program("/once", name)
+        self.assertEqual(first.returncode, 0, first.stdout + first.stderr)
+        self.assertIn(f"item 1 ({self.dir}/in): nothing to do\n", first.stdout)
+        for new in ("a.txt", "b.txt"):
+            with open(os.path.join(self.dir, "in", new), "w") as f:
+                f.write("x")
+            r = self.run_program("--once", name)
+            self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+            self.assertIn("1 of 1 items acted.\n", r.stdout)
+        with open(os.path.join(self.dir, "list.txt")) as f:
+            self.assertEqual(f.read().split(), ["a.txt", "b.txt"])
+        self.assertEqual(self.run_program("/once", name).returncode, 0)
+
+    def test_once_honours_the_schedule_unless_forced(self):
+        self.write_config()  # a file item whose list action writes marker.txt
+        name = self.write("closed.mon", self.read("cfg.mon").replace("Interval=1\n", "Interval=1\nDays=0000000\n")
+                          + ";;;\nPaused=1\nFileName=paused\nEOF\n")
+        r = self.run_program("/once", name)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("outside its schedule, not checked\n", r.stdout)
+        self.assertIn("item 2 (paused): paused, not checked\n", r.stdout)
+        self.assertEqual(self.marker_lines(), 0)
+        for args in (("/once", "/force", name), ("/ONCE", "--force", name)):
+            r = self.run_program(*args)
+            self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+        self.assertEqual(self.marker_lines(), 2)
+
+    def test_once_fails_when_an_action_fails_or_the_file_is_missing(self):
+        self.write_config(marker=os.path.join("none", "marker.txt"))
+        r = self.run_program("/once", "cfg.mon")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertIn(" error | item 1 ", r.stderr)
+        self.assertEqual(self.run_program("/once", "none.mon").returncode, 1)
+
+    def test_describe_says_what_each_item_does(self):
+        name = self.good_configuration()
+        self.write("two.mon", self.read(name) + ";;;\nIsDirectory=2\nEOF\n")
+        r = self.run_program("/describe", "two.mon")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        body = r.stdout.split("\n\n", 1)[1]
+        self.assertEqual(body, (
+            f"Item 1: {self.dir}/in\n"
+            "  Watches the directory\n"
+            "  Files: *.txt\n"
+            "  Checked every 30 seconds\n"
+            "  Days: Monday, Tuesday, Wednesday, Thursday, Friday\n"
+            "  Hours: 08:00:00 - 17:30:00\n"
+            "  Condition: If any file has been changed\n"
+            "  Condition: If new files has been added\n"
+            f"  Action 1: Create filelist: {self.dir}/list.txt: %Name\n"
+            "  Action 2 (off): Execute program: sh -c true\n"
+            "\n"
+            "Item 2: separator\n"))
+        self.assertEqual(self.run_program("/describe", "none.mon").returncode, 1)
 
 
 class TerminalTest(ProgramCase):

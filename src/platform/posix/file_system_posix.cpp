@@ -171,6 +171,18 @@ bool OutputFile::Write(std::string_view data) {
     return true;
 }
 
+bool CanRead(const std::string& path) {
+    const auto info = Stat(path);
+    const int mode = info && info->isDirectory ? R_OK | X_OK : R_OK;
+    return info && ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0;
+}
+
+bool CanWriteIn(const std::string& directory) {
+    const auto info = Stat(directory);
+    return info && info->isDirectory &&
+           ::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 std::optional<FileInfo> Stat(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
@@ -432,8 +444,8 @@ bool AtomicFile::Open(const std::string& path, unsigned mode) {
         // A replacement is created private; its final mode is set once the
         // owner is right, so nobody else can open it in between.
         const auto createMode = static_cast<mode_t>(existed ? 0600 : (mode & 07777));
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        createMode);
+        int fd =
+            ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
         if (fd >= 0) {
             m_impl->fd.Reset(fd);
             m_impl->tempPath = temp;

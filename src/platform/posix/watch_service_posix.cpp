@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/posix/inotify_tree.h"
 #include "platform/posix/path_stat.h"
 #include "platform/posix/precise_wait.h"
@@ -303,6 +305,15 @@ WatchService::Gathering WatchService::CurrentGathering() const {
 void WatchService::SetWatchLimit(long limit) {
     std::lock_guard lock(m_impl->mutex);
     m_impl->limit = limit;
+}
+
+std::optional<long> WatchLimitPerUser() {
+    const auto text = ReadWholeFile("/proc/sys/fs/inotify/max_user_watches", 64);
+    if (!text) {
+        return std::nullopt;
+    }
+    const long limit = std::strtol(text->c_str(), nullptr, 10);
+    return limit > 0 ? std::optional<long>(limit) : std::nullopt;
 }
 
 }  // namespace quorvel::platform

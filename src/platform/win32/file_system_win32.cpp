@@ -215,6 +215,16 @@ bool HasConflictingLock(const std::string& path) {
     return IsFileInUse(path);
 }
 
+bool CanRead(const std::string& path) {
+    return Stat(path).has_value();
+}
+
+bool CanWriteIn(const std::string& directory) {
+    const DWORD a = ::GetFileAttributesW(win32::SystemPath(directory).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (a & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
 bool CreateDirectories(const std::string& path, unsigned /*mode*/) {
     // One component at a time, each through the long-path form, so that any
     // depth works.

@@ -122,4 +122,8 @@ WatchService::Gathering WatchService::CurrentGathering() const {
 
 void WatchService::SetWatchLimit(long /*limit*/) {}
 
+std::optional<long> WatchLimitPerUser() {
+    return std::nullopt;
+}
+
 }  // namespace quorvel::platform
