@@ -57,7 +57,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& given) {
         result.kind = CommandKind::Version;
     } else if (EqualsIgnoreCase(first, "/check") || first == "--check") {
         result.kind = CommandKind::Check;
-        if (arguments.size() >= 2) {
+        if (arguments.size() >= 2 && EqualsIgnoreCase(arguments[1], "/service")) {
+            result.serviceFile = true;
+        } else if (arguments.size() >= 2) {
             result.config = arguments[1];
         }
     } else if (EqualsIgnoreCase(first, "/describe") || first == "--describe") {

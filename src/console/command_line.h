@@ -34,6 +34,9 @@ struct CommandLine {
     bool quiet = false;
     /// Once: "/force" came right after "/once": the schedule is not asked.
     bool force = false;
+    /// Check: "/service" came instead of a file: the configuration that the
+    /// service would run is checked (the unit runs this before each start).
+    bool serviceFile = false;
 };
 
 /// Reads the arguments after the program name. A first "-q" (or "/q") asks

@@ -62,7 +62,9 @@ int RunCommand(const CommandLine& command) {
             Print(UsageText(ProgramFileName(platform::ExecutablePath())));
             return 0;
         case CommandKind::Check:
-            return RunCheck(command.config);
+            return RunCheck(command.serviceFile
+                                ? std::optional(ServiceConfigurationFile(std::nullopt))
+                                : command.config);
         case CommandKind::Once:
             return RunOnce(command.config, !command.force);
         case CommandKind::Describe:

@@ -173,23 +173,27 @@ int RunConsole(const std::optional<std::string>& config) {
     return loaded ? 0 : 1;
 }
 
+std::string ServiceConfigurationFile(const std::optional<std::string>& config,
+                                     const std::vector<std::string>& started) {
+    if (config && !config->empty()) {
+        return *config;
+    }
+    if (!started.empty() && !started.front().empty()) {
+        return started.front();
+    }
+    if (auto fromManager = platform::GetEnvironment(kConfigVariable);
+        fromManager && !fromManager->empty()) {
+        return *fromManager;
+    }
+    return platform::DefaultConfigurationFile(platform::IsPrivileged());
+}
+
 int RunService(const std::optional<std::string>& config) {
     auto notifier = platform::ServiceNotifier::FromEnvironment();
     if (!notifier) {
         return 1;
     }
-    std::string path;
-    const std::vector<std::string> started = notifier->StartArguments();
-    if (config && !config->empty()) {
-        path = *config;
-    } else if (!started.empty() && !started.front().empty()) {
-        path = started.front();
-    } else if (auto fromManager = platform::GetEnvironment(kConfigVariable);
-               fromManager && !fromManager->empty()) {
-        path = *fromManager;
-    } else {
-        path = platform::DefaultConfigurationFile(platform::IsPrivileged());
-    }
+    const std::string path = ServiceConfigurationFile(config, notifier->StartArguments());
     const std::string runningStatus =
         "STATUS=" + StatusText(FormatMessage(Strings().Text(lngLoaded), path));
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -24,6 +25,11 @@ int RunConsole(const std::optional<std::string>& config);
 /// SIGUSR2. Answers 1 without printing anything when there is no
 /// $NOTIFY_SOCKET, and 1 when the configuration cannot be opened.
 int RunService(const std::optional<std::string>& config);
+
+/// The configuration the service body runs: the one given, else the first
+/// start argument, else $QUORVEL_CONFIG, else the service's default.
+std::string ServiceConfigurationFile(const std::optional<std::string>& config,
+                                     const std::vector<std::string>& started = {});
 
 /// Text made safe for one "STATUS=" assignment: control characters, which
 /// would end the line and start another assignment, become blanks.

@@ -13,8 +13,12 @@ platform::ServiceManager Manager(const std::string& host = {}) {
 }  // namespace
 
 platform::ServiceUnit ServiceUnitFor(const std::string& programPath) {
-    return {
-        platform::SystemServiceName(kServiceName), kServiceDescription, {programPath, "/service"}};
+    // A configuration with errors stops the start with its reasons in the
+    // journal.
+    return {platform::SystemServiceName(kServiceName),
+            kServiceDescription,
+            {programPath, "/service"},
+            {programPath, "/check", "/service"}};
 }
 
 bool InstallService(const std::string& programPath) {

@@ -25,6 +25,9 @@ struct ServiceUnit {
     std::string name;                  ///< unit name without ".service"
     std::string description;           ///< the Description= line
     std::vector<std::string> command;  ///< absolute program path, then arguments
+    /// Run before each start (ExecStartPre=, where the manager has it); a
+    /// failure stops the start. Nothing when empty.
+    std::vector<std::string> checkCommand;
 };
 
 /// The text of the unit file: a notify-type service without restart policy,

@@ -50,6 +50,7 @@ TEST(UnitFileTest, SystemUnitText) {
               "\n"
               "[Service]\n"
               "Type=notify\n"
+              "ExecStartPre=\"/opt/quorvel/bin/quorvinsvc\" /check /service\n"
               "ExecStart=\"/opt/quorvel/bin/quorvinsvc\" /service\n"
               "Restart=no\n"
               "\n"
@@ -64,7 +65,7 @@ TEST(UnitFileTest, UserUnitWantedByDefaultTarget) {
 }
 
 TEST(UnitFileTest, DescriptionCannotInjectLines) {
-    platform::ServiceUnit unit{"x", "a%b\nExecStartPre=/bin/evil", {"/bin/x"}};
+    platform::ServiceUnit unit{"x", "a%b\nExecStartPre=/bin/evil", {"/bin/x"}, {}};
     auto text = platform::UnitFileText(unit, false);
     EXPECT_THAT(text, testing::HasSubstr("Description=a%%bExecStartPre=/bin/evil\n"));
     EXPECT_THAT(text, testing::Not(testing::HasSubstr("\nExecStartPre")));

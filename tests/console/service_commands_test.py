@@ -99,6 +99,7 @@ class ServiceCommandsTest(unittest.TestCase):
 
     def expected_unit(self, wanted_by):
         return ("[Unit]\nDescription=Quorvel\n\n[Service]\nType=notify\n"
+                f"ExecStartPre=\"{PROGRAM}\" /check /service\n"
                 f"ExecStart=\"{PROGRAM}\" /service\nRestart=no\n\n[Install]\n"
                 f"WantedBy={wanted_by}\n")
 

@@ -236,11 +236,18 @@ class SystemdTest(unittest.TestCase):
         self.assertEqual(self.systemctl("is-active", "quorvinsvc.service"), "inactive")
         self.assertFalse(self.running("sleep"))
 
-    def test_3_a_missing_configuration_says_why(self):
+    def test_3_a_missing_or_broken_configuration_says_why(self):
         r = self.service("/start", "/srv/missing.mon")
         self.assertNotEqual(r.returncode, 0)
-        self.assertIn('Can not load configuration file "/srv/missing.mon". '
-                      "The file does not exist.", self.journal())
+        self.assertIn('Can not load configuration file "/srv/missing.mon".', self.journal())
+        # The unit's check before the start names the line.
+        self.box.write("/srv/broken.mon", self.configuration("/var/log/broken.txt",
+                                                             inbox="/srv/nowhere"))
+        r = self.service("/start", "/srv/broken.mon")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn('/srv/broken.mon:3: item 1 (/srv/nowhere): error: "/srv/nowhere" does not '
+                      'exist', self.journal())
+        self.assertEqual(self.systemctl("is-active", "quorvinsvc.service"), "failed")
 
     def test_4_enabled_and_rebooted_reports_what_came_while_down(self):
         self.box.write("/etc/quorvel/default.mon", self.configuration("/var/log/boot.txt"))

@@ -74,13 +74,16 @@ std::string QuoteUnitWord(std::string_view word, bool programPath) {
     return out;
 }
 
-std::string UnitFileText(const ServiceUnit& unit, bool userManager) {
+namespace {
+
+// A command line as the unit's Exec lines read it.
+std::string ExecLine(const std::vector<std::string>& command) {
     std::string execStart;
-    for (std::size_t i = 0; i < unit.command.size(); ++i) {
+    for (std::size_t i = 0; i < command.size(); ++i) {
         if (i > 0) {
             execStart += ' ';
         }
-        const std::string& word = unit.command[i];
+        const std::string& word = command[i];
         // Plain switches stay readable; anything else is quoted.
         bool plain = i > 0 && !word.empty() &&
                      word.find_first_not_of(
@@ -88,6 +91,12 @@ std::string UnitFileText(const ServiceUnit& unit, bool userManager) {
                          "0123456789/-_.=") == std::string::npos;
         execStart += plain ? word : QuoteUnitWord(word, i == 0);
     }
+    return execStart;
+}
+
+}  // namespace
+
+std::string UnitFileText(const ServiceUnit& unit, bool userManager) {
     std::string description;
     for (char c : unit.description) {
         if (c == '%') {
@@ -102,7 +111,10 @@ std::string UnitFileText(const ServiceUnit& unit, bool userManager) {
     text += "\n";
     text += "[Service]\n";
     text += "Type=notify\n";
-    text += "ExecStart=" + execStart + "\n";
+    if (!unit.checkCommand.empty()) {
+        text += "ExecStartPre=" + ExecLine(unit.checkCommand) + "\n";
+    }
+    text += "ExecStart=" + ExecLine(unit.command) + "\n";
     text += "Restart=no\n";
     text += "\n";
     text += "[Install]\n";
