@@ -1,5 +1,6 @@
 #include "console/configuration_commands.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -91,7 +92,11 @@ int RunCheck(const std::optional<std::string>& config) {
     }
     int errors = 0;
     int warnings = 0;
-    for (const auto& problem : CheckConfiguration(*text, Options::Instance().CacheDirectory())) {
+    auto problems = CheckConfiguration(*text, Options::Instance().CacheDirectory());
+    // In the order of the file's lines.
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const auto& a, const auto& b) { return a.line < b.line; });
+    for (const auto& problem : problems) {
         const bool error = problem.severity == ProblemSeverity::Error;
         (error ? errors : warnings) += 1;
         std::string line = path + ":" + std::to_string(problem.line) + ": ";

@@ -90,8 +90,13 @@ int Main(const std::vector<std::string>& arguments) {
 
     // The service manager reads nothing from us; a dispatcher started from a
     // console fails silently, so the service body prints nothing at all.
+    // The reports of /check, /once and /describe are read by scripts and
+    // people alike, and begin with what they report.
     const bool service = command.kind == CommandKind::Service;
-    if (!service) {
+    const bool report = command.kind == CommandKind::Check ||
+                        command.kind == CommandKind::Once ||
+                        command.kind == CommandKind::Describe;
+    if (!service && !report) {
         Print(BannerLine() + "\n\n");
     }
 
