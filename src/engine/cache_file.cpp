@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
 
 #include "core/date_time.h"
@@ -15,103 +16,166 @@ namespace quorvel::cache_file {
 
 namespace {
 
-class Reader {
+std::uint32_t Load32(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+std::uint64_t Load64(const char* p) {
+    return static_cast<std::uint64_t>(Load32(p + 4)) << 32 | Load32(p);
+}
+
+// The bytes of a cache given whole.
+class WholeBytes {
 public:
-    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
-    std::size_t Left() const { return m_bytes.size() - m_pos; }
-    bool U8(std::uint8_t& v) {
-        if (Left() < 1) {
-            return false;
-        }
-        v = static_cast<std::uint8_t>(m_bytes[m_pos++]);
-        return true;
-    }
-    bool U32(std::uint32_t& v) {
-        if (Left() < 4) {
-            return false;
-        }
-        const auto* p = reinterpret_cast<const unsigned char*>(m_bytes.data() + m_pos);
-        v = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-        m_pos += 4;
-        return true;
-    }
-    bool U64(std::uint64_t& v) {
-        std::uint32_t lo = 0, hi = 0;
-        if (Left() < 8) {
-            return false;
-        }
-        U32(lo);
-        U32(hi);
-        v = static_cast<std::uint64_t>(hi) << 32 | lo;
-        return true;
-    }
-    bool Bytes(std::size_t n, std::string_view& out) {
-        if (Left() < n) {
-            return false;
-        }
-        out = m_bytes.substr(m_pos, n);
-        m_pos += n;
-        return true;
-    }
+    explicit WholeBytes(std::string_view bytes)
+        : m_p(bytes.data()), m_end(bytes.data() + bytes.size()) {}
+    const char* Data() const { return m_p; }
+    std::size_t Available() const { return static_cast<std::size_t>(m_end - m_p); }
+    bool Need(std::size_t n) { return Available() >= n; }
+    void Skip(std::size_t n) { m_p += n; }
 
 private:
-    std::string_view m_bytes;
-    std::size_t m_pos = 0;
+    const char* m_p;
+    const char* m_end;
 };
 
-}  // namespace
+// The bytes of a cache file, read piece by piece into a buffer that stays in
+// the processor's cache, so the file is copied once, from the page cache
+// into the snapshot.
+class FileBytes {
+public:
+    static constexpr std::size_t kBuffer = 256 * 1024;
+    static_assert(kBuffer >= 26 + kMaxNameLength);
 
-std::optional<Contents> Parse(std::string_view bytes) {
-    Reader r(bytes);
-    std::uint32_t rawCount = 0;
-    if (!r.U32(rawCount)) {
+    explicit FileBytes(platform::InputFile& file)
+        : m_file(file),
+          m_buffer(std::make_unique_for_overwrite<char[]>(kBuffer)),
+          m_p(m_buffer.get()),
+          m_end(m_buffer.get()) {}
+    const char* Data() const { return m_p; }
+    std::size_t Available() const { return static_cast<std::size_t>(m_end - m_p); }
+    /// True when n bytes are at hand; false when the file ends first or
+    /// cannot be read (Error then tells why).
+    bool Need(std::size_t n) {
+        if (Available() >= n) {
+            return true;
+        }
+        const std::size_t kept = Available();
+        std::memmove(m_buffer.get(), m_p, kept);
+        m_p = m_buffer.get();
+        m_end = m_p + kept;
+        while (Available() < n) {
+            const auto room = static_cast<std::size_t>(m_buffer.get() + kBuffer - m_end);
+            const auto got = m_file.Read(m_end, room, &m_error);
+            if (!got || *got == 0) {
+                return false;
+            }
+            m_end += *got;
+        }
+        return true;
+    }
+    void Skip(std::size_t n) { m_p += n; }
+    const std::string& Error() const { return m_error; }
+
+private:
+    platform::InputFile& m_file;
+    std::unique_ptr<char[]> m_buffer;
+    char* m_p;
+    char* m_end;
+    std::string m_error;
+};
+
+// total is the length of the bytes when known: it only spares reading a
+// count that cannot fit and sizes the snapshot ahead.
+template <typename Bytes>
+std::optional<Contents> ParseFrom(Bytes& in, std::optional<std::uint64_t> total) {
+    if (!in.Need(4)) {
         return std::nullopt;
     }
-    const auto count = std::max<std::int32_t>(0, static_cast<std::int32_t>(rawCount));
+    const auto count = static_cast<std::size_t>(
+        std::max<std::int32_t>(0, static_cast<std::int32_t>(Load32(in.Data()))));
+    in.Skip(4);
     // More records than the bytes can hold is damage.
-    if (static_cast<std::size_t>(count) > r.Left() / kRecordSize) {
+    if (total && count > (*total - 4) / kRecordSize) {
         return std::nullopt;
     }
     Contents contents;
-    contents.snapshot.Reserve(static_cast<std::size_t>(count));
-    for (std::int32_t i = 0; i < count; ++i) {
-        std::uint32_t key = 0;
-        std::uint64_t timeBits = 0, size = 0;
-        std::uint8_t flag = 0;
-        if (!r.U32(key) || !r.U64(timeBits) || !r.U64(size) || !r.U8(flag)) {
-            return std::nullopt;
+    Snapshot& snapshot = contents.snapshot;
+    if (total) {
+        snapshot.Reserve(count);
+    }
+    std::size_t left = count;
+    while (left > 0) {
+        // The records without a name that lie whole at hand, in one sweep.
+        const char* const at = in.Data();
+        const std::size_t fit = std::min(left, in.Available() / kRecordSize);
+        std::size_t run = 0;
+        while (run < fit && at[run * kRecordSize + 20] != 1) {
+            ++run;
         }
-        const double time = std::bit_cast<double>(timeBits);
-        if (flag != 1) {
-            contents.snapshot.Append(key, time, static_cast<std::int64_t>(size));
+        if (run > 0) {
+            snapshot.AppendUnnamed(
+                run, [at](std::size_t i) { return Load32(at + i * kRecordSize); },
+                [at](std::size_t i) {
+                    return std::bit_cast<double>(Load64(at + i * kRecordSize + 4));
+                },
+                [at](std::size_t i) {
+                    return static_cast<std::int64_t>(Load64(at + i * kRecordSize + 12));
+                });
             contents.recordWithoutName = true;
+            in.Skip(run * kRecordSize);
+            left -= run;
             continue;
         }
-        std::uint32_t rawLength = 0;
-        if (!r.U32(rawLength)) {
+        // A record with a name, or one cut by the end of what is at hand.
+        if (!in.Need(kRecordSize)) {
             return std::nullopt;
         }
-        const auto length = static_cast<std::int32_t>(rawLength);
+        const char* p = in.Data();
+        const std::uint32_t key = Load32(p);
+        const double time = std::bit_cast<double>(Load64(p + 4));
+        const auto size = static_cast<std::int64_t>(Load64(p + 12));
+        --left;
+        if (p[20] != 1) {
+            snapshot.Append(key, time, size);
+            contents.recordWithoutName = true;
+            in.Skip(kRecordSize);
+            continue;
+        }
+        if (!in.Need(kRecordSize + 4)) {
+            return std::nullopt;
+        }
+        const auto length = static_cast<std::int32_t>(Load32(in.Data() + kRecordSize));
         if (length > kMaxNameLength) {
             return std::nullopt;
         }
         if (length < 1) {
-            contents.snapshot.Append(key, time, static_cast<std::int64_t>(size));
+            snapshot.Append(key, time, size);
             contents.recordWithoutName = true;
+            in.Skip(kRecordSize + 4);
             continue;
         }
-        std::string_view name;
-        if (!r.Bytes(static_cast<std::size_t>(length) + 1, name) || name.back() != '\0') {
+        const std::size_t whole = kRecordSize + 4 + static_cast<std::size_t>(length) + 1;
+        if (!in.Need(whole)) {
             return std::nullopt;
         }
-        name.remove_suffix(1);
-        if (name.find('\0') != std::string_view::npos) {
+        const std::string_view name(in.Data() + kRecordSize + 4, static_cast<std::size_t>(length));
+        if (in.Data()[whole - 1] != '\0' || name.find('\0') != std::string_view::npos) {
             return std::nullopt;
         }
-        contents.snapshot.Append(key, time, static_cast<std::int64_t>(size), name);
+        snapshot.Append(key, time, size, name);
+        in.Skip(whole);
     }
     return contents;
+}
+
+}  // namespace
+
+std::optional<Contents> Parse(std::string_view bytes) {
+    WholeBytes in(bytes);
+    return ParseFrom(in, bytes.size());
 }
 
 std::string Serialize(const Snapshot& snapshot) {
@@ -136,16 +200,18 @@ std::optional<Contents> Read(const std::string& path, std::string* error) {
     // Only a regular file, read without blocking and no further than its
     // size: a FIFO or a link to a device put in its place is no cache.
     std::string why;
-    auto bytes = platform::ReadWholeFile(path, static_cast<std::size_t>(-1), &why);
-    if (!bytes) {
+    auto file = platform::InputFile::Open(path, &why);
+    if (!file) {
         if (error != nullptr) {
             *error = std::move(why);
         }
         return std::nullopt;
     }
-    auto contents = Parse(*bytes);
+    FileBytes in(*file);
+    // A file that reports no size is read to its end.
+    auto contents = ParseFrom(in, file->Size() > 0 ? std::optional(file->Size()) : std::nullopt);
     if (!contents && error != nullptr) {
-        *error = "The cache file \"" + path + "\" is damaged";
+        *error = in.Error().empty() ? "The cache file \"" + path + "\" is damaged" : in.Error();
     }
     return contents;
 }

@@ -103,21 +103,28 @@ bool cache_file::SerializeTo(const Snapshot& snapshot, Sink&& sink) {
     char* p = begin;
     const std::size_t n = snapshot.Size();
     p = detail::Store32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(n)));
-    for (std::size_t i = 0; i < n; ++i) {
-        p = detail::Store32(p, snapshot.KeyAt(i));
-        p = detail::Store64(p, detail::DoubleBits(snapshot.TimeAt(i)));
-        p = detail::Store64(p, static_cast<std::uint64_t>(snapshot.SizeAt(i)));
-        const std::string* name = snapshot.NameAt(i);
-        // A name the reader could not take back is left out, so one long path
-        // never makes the whole cache unreadable.
-        if (name != nullptr && !name->empty() && name->size() <= kMaxNameLength &&
-            name->find('\0') == std::string::npos) {
-            *p++ = 1;
-            p = detail::Store32(p, static_cast<std::uint32_t>(name->size()));
-            std::memcpy(p, name->data(), name->size());
-            p += name->size();
-            *p++ = 0;
-        } else {
+    const bool names = snapshot.HasNames();
+    for (std::size_t i = 0; i < n;) {
+        // Records without a name fill the chunk in one sweep.
+        const std::size_t room = (kChunk - static_cast<std::size_t>(p - begin)) / kRecordSize + 1;
+        const std::size_t end = i + std::min(n - i, room);
+        for (; i < end; ++i) {
+            p = detail::Store32(p, snapshot.KeyAt(i));
+            p = detail::Store64(p, detail::DoubleBits(snapshot.TimeAt(i)));
+            p = detail::Store64(p, static_cast<std::uint64_t>(snapshot.SizeAt(i)));
+            const std::string* name = names ? snapshot.NameAt(i) : nullptr;
+            // A name the reader could not take back is left out, so one long
+            // path never makes the whole cache unreadable.
+            if (name != nullptr && !name->empty() && name->size() <= kMaxNameLength &&
+                name->find('\0') == std::string::npos) {
+                *p++ = 1;
+                p = detail::Store32(p, static_cast<std::uint32_t>(name->size()));
+                std::memcpy(p, name->data(), name->size());
+                p += name->size();
+                *p++ = 0;
+                ++i;
+                break;
+            }
             *p++ = 0;
         }
         if (static_cast<std::size_t>(p - begin) >= kChunk) {

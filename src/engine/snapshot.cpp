@@ -11,7 +11,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::uint32_t kNoName = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kTakenAll = kNone - 1;
 
@@ -69,15 +68,6 @@ void Snapshot::Clear() {
     std::vector<std::uint32_t>().swap(m_next);
     std::vector<Slot>().swap(m_slots);
     m_mask = 0;
-}
-
-void Snapshot::Append(std::uint32_t key, double time, std::int64_t size) {
-    m_keys.push_back(key);
-    m_times.push_back(time);
-    m_sizes.push_back(size);
-    if (!m_nameSlot.empty()) {
-        m_nameSlot.push_back(kNoName);
-    }
 }
 
 void Snapshot::Append(std::uint32_t key, double time, std::int64_t size, std::string_view name) {

@@ -95,6 +95,35 @@ std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t maxBytes = static_cast<std::size_t>(-1),
                                          std::string* error = nullptr);
 
+/// A regular file open for reading by ReadWholeFile's rules: opening never
+/// blocks, anything but a regular file is refused, and reading ends at the
+/// size the file had when opened.
+class InputFile {
+public:
+    /// Nothing when the file cannot be opened or is no regular file; error,
+    /// when given, then tells why, and stays empty when it does not exist.
+    static std::unique_ptr<InputFile> Open(const std::string& path, std::string* error = nullptr);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    /// The size when opened; 0 for a file that reports none (as those of
+    /// /proc), which reads to its end.
+    std::uint64_t Size() const { return m_size; }
+    /// Reads up to size bytes into data, as many as the file still has
+    /// before its end: answers the count, 0 at the end. Nothing on a
+    /// failure, with the reason in error when given.
+    std::optional<std::size_t> Read(char* data, std::size_t size, std::string* error = nullptr);
+
+private:
+    struct Impl;
+    InputFile(std::unique_ptr<Impl> impl, std::string path, std::uint64_t size);
+    std::unique_ptr<Impl> m_impl;
+    std::string m_path;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_read = 0;
+};
+
 /// A destination for text that may fail part-way.
 class OutputSink {
 public:

@@ -344,13 +344,21 @@ bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
-                                         std::string* error) {
-    auto fail = [&](std::string why) -> std::optional<std::string> {
+struct InputFile::Impl {
+    UniqueFd fd;
+};
+
+InputFile::InputFile(std::unique_ptr<Impl> impl, std::string path, std::uint64_t size)
+    : m_impl(std::move(impl)), m_path(std::move(path)), m_size(size) {}
+
+InputFile::~InputFile() = default;
+
+std::unique_ptr<InputFile> InputFile::Open(const std::string& path, std::string* error) {
+    auto fail = [&](std::string why) -> std::unique_ptr<InputFile> {
         if (error != nullptr) {
             *error = std::move(why);
         }
-        return std::nullopt;
+        return nullptr;
     };
     // Opened without waiting: a pipe with no writer would block the open,
     // and a pipe or device may never end, so only regular files are read.
@@ -366,29 +374,33 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
     if (!S_ISREG(st.st_mode)) {
         return fail("\"" + path + "\" is not a regular file");
     }
+    auto impl = std::make_unique<Impl>();
+    impl->fd = std::move(fd);
+    return std::unique_ptr<InputFile>(new InputFile(
+        std::move(impl), path, static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0))));
+}
+
+std::optional<std::size_t> InputFile::Read(char* data, std::size_t size, std::string* error) {
     // A file that grows while it is read ends where it ended when opened.
-    if (st.st_size > 0) {
-        maxBytes = std::min(maxBytes, static_cast<std::size_t>(st.st_size));
+    if (m_size > 0) {
+        size = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_size - m_read));
     }
-    std::string data;
-    if (st.st_size > 0) {
-        data.reserve(maxBytes);
-    }
-    char buf[65536];
-    while (data.size() < maxBytes) {
-        ssize_t n = ::read(fd.Get(), buf, std::min(sizeof(buf), maxBytes - data.size()));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+    for (;;) {
+        if (size == 0) {
+            return 0;
+        }
+        const ssize_t n = ::read(m_impl->fd.Get(), data, size);
+        if (n >= 0) {
+            m_read += static_cast<std::uint64_t>(n);
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            if (error != nullptr) {
+                *error = "Cannot read \"" + m_path + "\": " + ErrnoText(errno);
             }
-            return fail("Cannot read \"" + path + "\": " + ErrnoText(errno));
+            return std::nullopt;
         }
-        if (n == 0) {
-            break;
-        }
-        data.append(buf, static_cast<std::size_t>(n));
     }
-    return data;
 }
 
 struct AtomicFile::Impl {
@@ -398,6 +410,8 @@ struct AtomicFile::Impl {
     std::string error;
     bool failed = false;
     bool committed = false;
+    std::uint64_t written = 0;
+    std::uint64_t writebackFrom = 0;
 
     bool Fail(std::string why) {
         failed = true;
@@ -479,6 +493,16 @@ bool AtomicFile::Write(std::string_view data) {
             return m_impl->Fail("Cannot write \"" + m_impl->path + "\": " + ErrnoText(errno));
         }
         data.remove_prefix(static_cast<std::size_t>(n));
+        m_impl->written += static_cast<std::uint64_t>(n);
+    }
+    // A large file goes to disk while the rest is still being made, so
+    // Commit's sync waits only for the tail. Failures show at the sync.
+    constexpr std::uint64_t kWritebackStep = 1 << 20;
+    if (m_impl->written - m_impl->writebackFrom >= kWritebackStep) {
+        ::sync_file_range(m_impl->fd.Get(), static_cast<off_t>(m_impl->writebackFrom),
+                          static_cast<off_t>(m_impl->written - m_impl->writebackFrom),
+                          SYNC_FILE_RANGE_WRITE);
+        m_impl->writebackFrom = m_impl->written;
     }
     return true;
 }

@@ -256,54 +256,64 @@ bool RemoveFile(const std::string& path) {
     return ::DeleteFileW(win32::SystemPath(path).c_str()) != 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
-                                         std::string* error) {
-    auto fail = [&](DWORD code) -> std::optional<std::string> {
+struct InputFile::Impl {
+    win32::UniqueHandle file;
+};
+
+InputFile::InputFile(std::unique_ptr<Impl> impl, std::string path, std::uint64_t size)
+    : m_impl(std::move(impl)), m_path(std::move(path)), m_size(size) {}
+
+InputFile::~InputFile() = default;
+
+std::unique_ptr<InputFile> InputFile::Open(const std::string& path, std::string* error) {
+    auto fail = [&](std::string why) -> std::unique_ptr<InputFile> {
         if (error != nullptr) {
-            *error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                         ? std::string()
-                         : "Cannot read \"" + path + "\": " + win32::ErrorText(code);
+            *error = std::move(why);
         }
-        return std::nullopt;
+        return nullptr;
     };
     win32::UniqueHandle file(::CreateFileW(win32::SystemPath(path).c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                                            nullptr));
     if (!file) {
-        return fail(::GetLastError());
+        const DWORD code = ::GetLastError();
+        return fail(code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                        ? std::string()
+                        : "Cannot read \"" + path + "\": " + win32::ErrorText(code));
     }
     // Only files on disk: a pipe or a device may block or never end.
     BY_HANDLE_FILE_INFORMATION data{};
     if (::GetFileType(file.Get()) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(file.Get(), &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return fail("\"" + path + "\" is not a regular file");
+    }
+    const auto size =
+        static_cast<std::uint64_t>(win32::SizeFromParts(data.nFileSizeHigh, data.nFileSizeLow));
+    auto impl = std::make_unique<Impl>();
+    impl->file = std::move(file);
+    return std::unique_ptr<InputFile>(new InputFile(std::move(impl), path, size));
+}
+
+std::optional<std::size_t> InputFile::Read(char* data, std::size_t size, std::string* error) {
+    // A file that grows while it is read ends where it ended when opened.
+    if (m_size > 0) {
+        size = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_size - m_read));
+    }
+    if (size == 0) {
+        return 0;
+    }
+    DWORD read = 0;
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (!::ReadFile(m_impl->file.Get(), data, want, &read, nullptr)) {
         if (error != nullptr) {
-            *error = "\"" + path + "\" is not a regular file";
+            *error = "Cannot read \"" + m_path + "\": " + win32::ErrorText(::GetLastError());
         }
         return std::nullopt;
     }
-    // A file that grows while it is read ends where it ended when opened.
-    const auto size =
-        static_cast<std::uint64_t>(win32::SizeFromParts(data.nFileSizeHigh, data.nFileSizeLow));
-    if (size > 0 && size < maxBytes) {
-        maxBytes = static_cast<std::size_t>(size);
-    }
-    std::string text;
-    char buffer[65536];
-    while (text.size() < maxBytes) {
-        DWORD read = 0;
-        const DWORD want =
-            static_cast<DWORD>(std::min<std::size_t>(sizeof(buffer), maxBytes - text.size()));
-        if (!::ReadFile(file.Get(), buffer, want, &read, nullptr)) {
-            return fail(::GetLastError());
-        }
-        if (read == 0) {
-            break;
-        }
-        text.append(buffer, read);
-    }
-    return text;
+    m_read += read;
+    return static_cast<std::size_t>(read);
 }
 
 struct AtomicFile::Impl {

@@ -322,6 +322,38 @@ TEST_F(CacheFileDiskTest, LargeCachesRoundTrip) {
     EXPECT_EQ(fs::file_size(cache_file::PathFor(m_dir.Path().string(), "BIG")), 4u + 21u * 200000u);
 }
 
+TEST_F(CacheFileDiskTest, FileReadsAsItsBytesParseWholeOrCutAnywhere) {
+    // Names of every length up to the longest, so records straddle the
+    // pieces in which a file is read.
+    Snapshot s;
+    for (std::uint32_t i = 0; i < 3000; ++i) {
+        if (i % 3 == 0) {
+            s.Append(i, i * 0.25, i);
+        } else {
+            s.Append(i, i * 0.25, i,
+                     std::string(1 + (i * 37) % 4095, 'a' + static_cast<char>(i % 26)));
+        }
+    }
+    const std::string dir = m_dir.Path().string();
+    ASSERT_TRUE(cache_file::Write(dir, "CUT", s));
+    const std::string file = cache_file::PathFor(dir, "CUT");
+    const std::string bytes = test::ReadFile(file);
+    ASSERT_GT(bytes.size(), 1u << 20);
+    auto back = cache_file::Read(file);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(cache_file::Serialize(back->snapshot), bytes);
+    EXPECT_TRUE(back->recordWithoutName);
+    // Longest first: each cut leaves a prefix of the whole file.
+    for (const std::size_t cut :
+         {bytes.size() - 1, bytes.size() / 2 + 1, bytes.size() / 3, std::size_t{3}}) {
+        fs::resize_file(file, cut);
+        std::string why;
+        EXPECT_FALSE(cache_file::Read(file, &why)) << cut;
+        EXPECT_NE(why.find("damaged"), std::string::npos) << cut;
+        EXPECT_FALSE(cache_file::Parse(std::string_view(bytes).substr(0, cut))) << cut;
+    }
+}
+
 TEST(CacheFilePermissionTest, ReadOnlyCacheDirectoryKeepsTheOldCacheWhole) {
     if (!test::RunUnprivileged()) {
         return;
