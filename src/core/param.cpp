@@ -207,4 +207,19 @@ Param* ParamList::Find(std::string_view key) const {
     return nullptr;
 }
 
+std::string ParamList::StringAt(std::string_view key) const {
+    const auto* p = dynamic_cast<const StringParam*>(Find(key));
+    return p != nullptr ? p->Value() : std::string();
+}
+
+bool ParamList::FlagAt(std::string_view key) const {
+    const auto* p = dynamic_cast<const BoolParam*>(Find(key));
+    return p != nullptr && p->Value();
+}
+
+int ParamList::NumberAt(std::string_view key) const {
+    const auto* p = dynamic_cast<const IntParam*>(Find(key));
+    return p != nullptr ? p->Value() : 0;
+}
+
 }  // namespace quorvel

@@ -151,6 +151,11 @@ public:
     Param& At(std::size_t i) { return *m_params[i]; }
     const Param& At(std::size_t i) const { return *m_params[i]; }
     Param* Find(std::string_view key) const;
+    /// The value of the text, switch or number setting of that key; empty,
+    /// false or 0 when there is none of that kind.
+    std::string StringAt(std::string_view key) const;
+    bool FlagAt(std::string_view key) const;
+    int NumberAt(std::string_view key) const;
 
 private:
     std::vector<std::unique_ptr<Param>> m_params;

@@ -76,20 +76,6 @@ std::string WithoutTrailingSeparator(std::string path) {
     return path;
 }
 
-const Param* FindParam(const ParamList& params, std::string_view key) {
-    return params.Find(key);
-}
-
-std::string StringValue(const ParamList& params, std::string_view key) {
-    const auto* p = dynamic_cast<const StringParam*>(FindParam(params, key));
-    return p != nullptr ? p->Value() : std::string();
-}
-
-bool FlagValue(const ParamList& params, std::string_view key) {
-    const auto* p = dynamic_cast<const BoolParam*>(FindParam(params, key));
-    return p != nullptr && p->Value();
-}
-
 class Checker {
 public:
     explicit Checker(std::string defaultCacheDirectory)
@@ -170,7 +156,7 @@ public:
 private:
     /// The line that set the key, else fallback (the block's first line).
     int LineOf(const ParamList& params, std::string_view key, int fallback = 0) const {
-        const auto it = m_lineOf.find(FindParam(params, key));
+        const auto it = m_lineOf.find(params.Find(key));
         if (it != m_lineOf.end()) {
             return it->second;
         }
@@ -279,18 +265,18 @@ private:
             readable = true;
         }
         CheckMasks(params, context);
-        if (readable && FlagValue(params, "RealTime")) {
+        if (readable && params.FlagAt("RealTime")) {
             CheckWatches(params, path);
         }
-        if (FlagValue(params, "CacheData")) {
+        if (params.FlagAt("CacheData")) {
             CheckCache(params);
         }
     }
 
     void CheckMasks(const ParamList& params, const FileData& context) {
-        const std::string mask = ExpandRecord(context, StringValue(params, "Mask"));
-        const std::string exclude = ExpandRecord(context, StringValue(params, "ExcludeMask"));
-        const bool fullPath = FlagValue(params, "FullPathMask");
+        const std::string mask = ExpandRecord(context, params.StringAt("Mask"));
+        const std::string exclude = ExpandRecord(context, params.StringAt("ExcludeMask"));
+        const bool fullPath = params.FlagAt("FullPathMask");
         const auto pieces = SplitMasks(mask);
         const auto excluded = SplitMasks(exclude);
         const int line = LineOf(params, "Mask");
@@ -332,14 +318,14 @@ private:
         }
         const FileData context = FileData::Placeholder();
         MaskList dirMasks, exclDirMasks;
-        dirMasks.Compile(ExpandRecord(context, StringValue(params, "DirMask")));
-        exclDirMasks.Compile(ExpandRecord(context, StringValue(params, "ExclDirMask")));
-        const bool fullPath = FlagValue(params, "FullPathMask");
+        dirMasks.Compile(ExpandRecord(context, params.StringAt("DirMask")));
+        exclDirMasks.Compile(ExpandRecord(context, params.StringAt("ExclDirMask")));
+        const bool fullPath = params.FlagAt("FullPathMask");
         // One watch for the root and one for each directory a walk enters;
         // counting ends once the limit is passed.
         ++m_watches;
         std::vector<std::string> pending;
-        if (FlagValue(params, "Subdir")) {
+        if (params.FlagAt("Subdir")) {
             pending.push_back(root);
         }
         while (!pending.empty() && m_watches <= *m_watchLimit) {
@@ -372,12 +358,11 @@ private:
 
     void CheckCache(const ParamList& params) {
         const int line = LineOf(params, "CacheData");
-        if (m_lineOf.find(FindParam(params, "CacheID")) == m_lineOf.end() ||
-            StringValue(params, "CacheID").empty()) {
+        if (m_lineOf.find(params.Find("CacheID")) == m_lineOf.end() ||
+            params.StringAt("CacheID").empty()) {
             Add(line, ProblemSeverity::Warning, Text(lngCheckNoCacheId));
         }
-        const std::string directory =
-            WithoutTrailingSeparator(StringValue(params, "CacheDirectory"));
+        const std::string directory = WithoutTrailingSeparator(params.StringAt("CacheDirectory"));
         // A missing directory is made when the cache is first written: the
         // nearest one that exists must take it.
         std::string existing = directory;
@@ -389,7 +374,7 @@ private:
                 Text(lngCheckCacheUnusable, {directory}));
             return;
         }
-        const std::string file = cache_file::PathFor(directory, StringValue(params, "CacheID"));
+        const std::string file = cache_file::PathFor(directory, params.StringAt("CacheID"));
         std::string error;
         if (!cache_file::Read(file, &error) && !error.empty()) {
             Add(line, ProblemSeverity::Warning, Text(lngCheckCacheDamaged, {file}));

@@ -13,25 +13,6 @@ std::string Text(int index, std::initializer_list<std::string_view> arguments = 
     return FillPlaceholders(Strings().Text(index), arguments);
 }
 
-const Param* Find(const BaseMonitoring& item, std::string_view key) {
-    return item.Params().Find(key);
-}
-
-std::string StringOf(const BaseMonitoring& item, std::string_view key) {
-    const auto* p = dynamic_cast<const StringParam*>(Find(item, key));
-    return p != nullptr ? p->Value() : std::string();
-}
-
-bool FlagOf(const BaseMonitoring& item, std::string_view key) {
-    const auto* p = dynamic_cast<const BoolParam*>(Find(item, key));
-    return p != nullptr && p->Value();
-}
-
-int NumberOf(const BaseMonitoring& item, std::string_view key) {
-    const auto* p = dynamic_cast<const IntParam*>(Find(item, key));
-    return p != nullptr ? p->Value() : 0;
-}
-
 std::string Join(const std::vector<std::string>& parts, std::string_view separator) {
     std::string out;
     for (const auto& part : parts) {
@@ -44,11 +25,11 @@ std::string Join(const std::vector<std::string>& parts, std::string_view separat
 }
 
 void DescribeSchedule(const BaseMonitoring& item, std::vector<DescriptionLine>& out) {
-    const std::string days = StringOf(item, "Days");
-    const std::string monthDays = StringOf(item, "MonthDays");
-    const std::string excluded = StringOf(item, "ExcludedDates");
-    const std::string included = StringOf(item, "IncludedDates");
-    const bool workHours = FlagOf(item, "WorkHours");
+    const std::string days = item.Params().StringAt("Days");
+    const std::string monthDays = item.Params().StringAt("MonthDays");
+    const std::string excluded = item.Params().StringAt("ExcludedDates");
+    const std::string included = item.Params().StringAt("IncludedDates");
+    const bool workHours = item.Params().FlagAt("WorkHours");
     const bool everyDay = days.substr(0, 7) == "1111111";
     if (everyDay && TrimBlanks(monthDays).empty() && TrimBlanks(excluded).empty() &&
         TrimBlanks(included).empty() && !workHours) {
@@ -70,7 +51,8 @@ void DescribeSchedule(const BaseMonitoring& item, std::vector<DescriptionLine>& 
         out.push_back({1, Text(lngDescMonthDays, {monthDays})});
     }
     if (workHours) {
-        const auto* windows = dynamic_cast<const StringListParam*>(Find(item, "TimeInterval"));
+        const auto* windows =
+            dynamic_cast<const StringListParam*>(item.Params().Find("TimeInterval"));
         out.push_back({1, Text(lngDescHours, {windows ? Join(windows->Values(), ", ") : ""})});
     }
     if (!TrimBlanks(excluded).empty()) {
@@ -84,16 +66,17 @@ void DescribeSchedule(const BaseMonitoring& item, std::vector<DescriptionLine>& 
 void DescribeCondition(const BaseMonitoring& item, std::vector<DescriptionLine>& out) {
     std::vector<std::string> conditions;
     if (item.Kind() == ItemKind::File) {
-        conditions.push_back(
-            Text(NumberOf(item, "IfChanged") == 1 ? lngDescFileChanged : lngDescFileUnchanged));
-        if (FlagOf(item, "MustExist")) {
+        conditions.push_back(Text(item.Params().NumberAt("IfChanged") == 1 ? lngDescFileChanged
+                                                                           : lngDescFileUnchanged));
+        if (item.Params().FlagAt("MustExist")) {
             conditions.push_back(Text(lngDescFileMissing));
         }
-    } else if (NumberOf(item, "ConditionType") == 1) {
-        conditions.push_back(Text(lngDescOlder, {std::to_string(NumberOf(item, "OlderInterval"))}));
+    } else if (item.Params().NumberAt("ConditionType") == 1) {
+        conditions.push_back(
+            Text(lngDescOlder, {std::to_string(item.Params().NumberAt("OlderInterval"))}));
     } else {
-        const std::string flags = StringOf(item, "Conditions");
-        const bool inverse = FlagOf(item, "Inverse");
+        const std::string flags = item.Params().StringAt("Conditions");
+        const bool inverse = item.Params().FlagAt("Inverse");
         auto set = [&](std::size_t flag) { return flags.size() > flag && flags[flag] == '1'; };
         for (int flag : set(3) ? std::vector<int>{3} : std::vector<int>{0, 1, 2}) {
             if (set(static_cast<std::size_t>(flag))) {
@@ -148,9 +131,9 @@ std::vector<DescriptionLine> DescribeEntry(const BaseMonitoring* item, int numbe
     if (it.Kind() == ItemKind::File) {
         out.push_back({1, Text(lngDescFile)});
     } else {
-        out.push_back({1, Text(FlagOf(it, "Subdir") ? lngDescTree : lngDescDirectory)});
-        out.push_back({1, Text(lngDescMasks, {StringOf(it, "Mask")})});
-        if (const std::string except = StringOf(it, "ExcludeMask"); !except.empty()) {
+        out.push_back({1, Text(it.Params().FlagAt("Subdir") ? lngDescTree : lngDescDirectory)});
+        out.push_back({1, Text(lngDescMasks, {it.Params().StringAt("Mask")})});
+        if (const std::string except = it.Params().StringAt("ExcludeMask"); !except.empty()) {
             out.push_back({1, Text(lngDescExcept, {except})});
         }
     }
@@ -161,7 +144,7 @@ std::vector<DescriptionLine> DescribeEntry(const BaseMonitoring* item, int numbe
         out.push_back({1, Text(lngDescPaused)});
     }
     out.push_back({1, Text(lngDescInterval, {std::to_string(it.Interval())})});
-    if (it.Kind() == ItemKind::Directory && FlagOf(it, "RealTime")) {
+    if (it.Kind() == ItemKind::Directory && it.Params().FlagAt("RealTime")) {
         out.push_back({1, Text(lngDescRealTime)});
     }
     DescribeSchedule(it, out);
