@@ -13,6 +13,7 @@
 //
 // Usage: bench_dir_check [--tree DIR] [--skip-realtime] [--repeat N]
 //                        [--only-small-realtime] [--only-cache]
+//                        [--only-tree-realtime]
 // The tree is generated once under DIR (default /tmp/quorvel-bench-tree) and
 // reused by later runs; the page cache is warmed before measuring.
 //
@@ -618,6 +619,7 @@ int main(int argc, char** argv) {
     bool realTime = true;
     bool onlySmall = false;
     bool onlyCache = false;
+    bool onlyTree = false;
     int repeat = 7;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -629,6 +631,8 @@ int main(int argc, char** argv) {
             onlySmall = true;
         } else if (a == "--only-cache") {
             onlyCache = true;
+        } else if (a == "--only-tree-realtime") {
+            onlyTree = true;
         } else if (a == "--repeat" && i + 1 < argc) {
             repeat = std::max(1, std::atoi(argv[++i]));
         }
@@ -642,6 +646,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     MakeTree(tree);
+    if (onlyTree) {
+        RealTimeOnTheTree(tree);
+        return 0;
+    }
     CheckVersusFind(tree, repeat);
     SnapshotMemory(5);
     if (realTime) {

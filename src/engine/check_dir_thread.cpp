@@ -311,11 +311,13 @@ bool CheckDirThread::Check() {
                              !m_snapshot.Directories().empty();
 
     // A real-time item checks often: the new snapshot reuses the room of the
-    // one before the last.
+    // one before the last. The room has some headroom, so that a few new
+    // files neither move the columns while they grow nor have Trim move
+    // them back: both would copy the whole snapshot into fresh pages.
     Snapshot fresh = std::move(m_spare);
     fresh.Clear();
     if (!baseline) {
-        fresh.Reserve(m_snapshot.Size());
+        fresh.Reserve(m_snapshot.Size() + m_snapshot.Size() / 16 + 256);
     }
     DirScan scan(
         rules, m_snapshot, fresh, Files(), now, baseline,
