@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/dir_open.h"
@@ -137,6 +138,10 @@ private:
 struct Record {
     std::uint32_t name = 0;  // offset of the name in Dir::listing
     std::uint32_t nameLength = 0;
+    // Records the single walk meets and passes over right before this one
+    // ("." and "..", and entries that vanished before their type was
+    // known): it asks ShouldStop for each.
+    std::uint32_t skipped = 0;
     Details details;
     std::shared_ptr<Dir> child;  // a directory that may be entered
 };
@@ -167,6 +172,7 @@ struct Dir {
     bool opened = false;
     std::vector<char> listing;  // raw dirent64 records, the names among them
     std::vector<Record> entries;
+    std::uint32_t skippedAtEnd = 0;
     std::size_t bytes = 0;
 };
 
@@ -235,10 +241,12 @@ void List(Walk& walk, Dir& dir, UniqueFd fd) {
     std::string path = std::move(dir.path);
     const std::size_t base = path.size();
     std::size_t children = 0;
+    std::uint32_t skipped = 0;
     for (std::size_t offset = 0; offset < listing.size();) {
         const auto* rec = reinterpret_cast<const dirent64*>(listing.data() + offset);
         offset += rec->d_reclen;
         if (IsDotOrDotDot(rec->d_name)) {
+            ++skipped;
             continue;
         }
         if (walk.cancelled.load(std::memory_order_relaxed)) {
@@ -249,11 +257,13 @@ void List(Walk& walk, Dir& dir, UniqueFd fd) {
         path.append(rec->d_name, nameLength);
         ScanEntry e;
         if (!ScanEntryAccess::Look(e, fd.Get(), rec->d_name, path, rec->d_type)) {
+            ++skipped;
             continue;
         }
         Record& r = dir.entries.emplace_back();
         r.name = static_cast<std::uint32_t>(rec->d_name - listing.data());
         r.nameLength = static_cast<std::uint32_t>(nameLength);
+        r.skipped = std::exchange(skipped, 0);
         r.details = ScanEntryAccess::Keep(e);
         if (e.IsRealDirectory() && walk.visitor.MayEnter(e)) {
             walk.visitor.BeforeRead(e);
@@ -268,6 +278,7 @@ void List(Walk& walk, Dir& dir, UniqueFd fd) {
             ++children;
         }
     }
+    dir.skippedAtEnd = skipped;
     dir.bytes = sizeof(Dir) + listing.capacity() + dir.entries.capacity() * sizeof(Record);
     if (children > 0 &&
         walk.heldFds.load(std::memory_order_relaxed) < DirectoryScanner::kOpenDirectoryLimit) {
@@ -568,6 +579,7 @@ bool ScanPool::Scan(const std::string& root, DirectoryScanner::Visitor& visitor,
         std::size_t pathLength = 0;
         bool hasPending = false;
         std::size_t pending = 0;
+        std::uint32_t skipsAsked = 0;  // for the record at pos
     };
     std::vector<Frame> frames;
     {
@@ -600,7 +612,14 @@ bool ScanPool::Scan(const std::string& root, DirectoryScanner::Visitor& visitor,
         if (visitor.ShouldStop()) {
             break;
         }
-        if (frame.pos >= frame.dir->entries.size()) {
+        const bool atEnd = frame.pos >= frame.dir->entries.size();
+        if (frame.skipsAsked <
+            (atEnd ? frame.dir->skippedAtEnd : frame.dir->entries[frame.pos].skipped)) {
+            ++frame.skipsAsked;
+            continue;
+        }
+        frame.skipsAsked = 0;
+        if (atEnd) {
             if (frames.size() == 1) {
                 break;
             }
