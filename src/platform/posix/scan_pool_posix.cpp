@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -217,17 +218,16 @@ UniqueFd OpenListed(Dir& dir) {
 void List(Walk& walk, Dir& dir, UniqueFd fd) {
     dir.opened = true;
     std::vector<char>& listing = dir.listing;
+    const std::unique_ptr<char[]> chunk(new char[kListingChunk]);  // left uninitialised
     for (;;) {
-        const std::size_t used = listing.size();
-        listing.resize(used + kListingChunk);
-        const ssize_t n = ::getdents64(fd.Get(), listing.data() + used, kListingChunk);
-        listing.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        const ssize_t n = ::getdents64(fd.Get(), chunk.get(), kListingChunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             break;
         }
+        listing.insert(listing.end(), chunk.get(), chunk.get() + n);
     }
     listing.shrink_to_fit();
     std::size_t count = 0;
