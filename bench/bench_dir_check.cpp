@@ -13,9 +13,11 @@
 //
 // Usage: bench_dir_check [--tree DIR] [--skip-realtime] [--repeat N]
 //                        [--only-small-realtime] [--only-cache]
-//                        [--only-tree-realtime]
+//                        [--only-tree-realtime] [--walkers N]
 // The tree is generated once under DIR (default /tmp/quorvel-bench-tree) and
-// reused by later runs; the page cache is warmed before measuring.
+// reused by later runs; the page cache is warmed before measuring. The checks
+// read the tree with the option Walkers as users have it (default 0: one
+// walker per core); --walkers sets it (1: the single walk).
 //
 // Besides the text, each figure is printed as one line for bench/run_all.sh:
 //   RESULT <name> <quorvel value> <peer value or -> <unit>
@@ -44,6 +46,8 @@
 #include "engine/cache_file.h"
 #include "engine/change_notify_thread.h"
 #include "engine/check_dir_thread.h"
+#include "platform/scan_pool.h"
+#include "settings/options.h"
 
 extern char** environ;
 
@@ -170,6 +174,10 @@ private:
 };
 
 void CheckVersusFind(const std::string& root, int repeat) {
+    const int walkers = Options::Instance().Walkers();
+    std::printf("whole checks with %d walker(s)%s\n",
+                walkers == 0 ? platform::ScanPool::DefaultWalkers() : walkers,
+                walkers == 0 ? " (one per core, the default)" : "");
     auto item = BenchItem::Make({"FileName=" + root, "Subdir=1", "IsDirectory=1"});
     RunQuiet({"find", root, "-printf", "%T@ %s %p\\n"});  // warm the page cache
     const auto baseline = item->TimedCheck();
@@ -585,8 +593,8 @@ void WatchSetUp(const std::string& root) {
     std::vector<double> ours, theirs;
     for (int run = 0; run < 5; ++run) {
         auto item = CheckDirThread::Create(false);
-        item->ReadSettings({"IsDirectory=1", "FileName=" + root, "Interval=3600", "RealTime=1",
-                            "Subdir=1"});
+        item->ReadSettings(
+            {"IsDirectory=1", "FileName=" + root, "Interval=3600", "RealTime=1", "Subdir=1"});
         const auto start = Clock::now();
         item->Start();
         item->Resume();
@@ -635,6 +643,13 @@ int main(int argc, char** argv) {
             onlyTree = true;
         } else if (a == "--repeat" && i + 1 < argc) {
             repeat = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--walkers" && i + 1 < argc) {
+            Options::Instance().SetWalkers(std::atoi(argv[++i]));
+        } else if (a == "--help") {
+            std::printf(
+                "bench_dir_check [--tree DIR] [--repeat N] [--skip-realtime] "
+                "[--only-small-realtime] [--only-cache] [--only-tree-realtime] [--walkers N]\n");
+            return 0;
         }
     }
     if (onlySmall) {

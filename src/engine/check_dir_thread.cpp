@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
+#include "settings/options.h"
 
 namespace quorvel {
 
@@ -331,6 +332,7 @@ bool CheckDirThread::Check() {
         if (watcher != nullptr) {
             watcher->BeginWalk();
         }
+        scan.SetWalkers(Options::Instance().Walkers());
         scan.WalkWhole();
     }
     if (scan.Reported()) {

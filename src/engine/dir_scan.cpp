@@ -6,6 +6,7 @@
 #include "platform/change_notifier.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
+#include "platform/scan_pool.h"
 
 namespace quorvel {
 
@@ -91,7 +92,7 @@ std::string_view DirScan::Target(const platform::ScanEntry& e) const {
     return m_rules.fullPathMask ? e.FullPath() : e.Name();
 }
 
-bool DirScan::Enterable(platform::ScanEntry& e) const {
+bool DirScan::Enterable(const platform::ScanEntry& e) const {
     if (!m_rules.subdir || Hidden(e)) {
         return false;
     }
@@ -132,10 +133,6 @@ bool DirScan::Enter(platform::ScanEntry& e) {
             m_lastClosedPath = std::string(e.FullPath());
             return false;
         }
-        // Watched before its entries are read, so no change in it is missed.
-        if (m_watcher != nullptr) {
-            m_watcher->EnsureWatched(e.FullPath().substr(m_root.size()), e);
-        }
         const std::int32_t record = m_fresh.OpenDirectory(parent, e.Name());
         m_open.push_back({std::string(e.FullPath()), record});
         const bool forced =
@@ -146,11 +143,20 @@ bool DirScan::Enter(platform::ScanEntry& e) {
         }
         return true;
     }
+    m_open.push_back({std::string(e.FullPath()), m_fresh.OpenDirectory(parent, e.Name())});
+    return true;
+}
+
+bool DirScan::MayEnter(const platform::ScanEntry& e) const {
+    // Enter answers false whenever this does.
+    return Enterable(e);
+}
+
+void DirScan::BeforeRead(platform::ScanEntry& e) {
+    // Watched before its entries are read, so no change in it is missed.
     if (m_watcher != nullptr) {
         m_watcher->EnsureWatched(e.FullPath().substr(m_root.size()), e);
     }
-    m_open.push_back({std::string(e.FullPath()), m_fresh.OpenDirectory(parent, e.Name())});
-    return true;
 }
 
 void DirScan::Visit(platform::ScanEntry& e) {
@@ -375,7 +381,7 @@ void DirScan::WalkWhole() {
     m_old.BeginLookups();
     m_open.clear();
     m_open.push_back({std::string(), m_fresh.OpenDirectory(-1, "")});
-    platform::DirectoryScanner::Scan(m_root, *this);
+    platform::ScanPool::Process().Scan(m_root, *this, m_walkers);
     while (!m_open.empty()) {
         m_fresh.CloseDirectory(m_open.back().record);
         m_open.pop_back();

@@ -66,6 +66,10 @@ public:
             std::string root);
     ~DirScan() override;
 
+    /// How many threads read the tree at once in a whole walk, this one
+    /// included (platform::ScanPool): 1, the default, reads on this thread
+    /// alone; 0 one per core. The result is the same either way.
+    void SetWalkers(int walkers) { m_walkers = walkers; }
     /// Walks the whole tree, matching entries with old through its lookups.
     void WalkWhole();
     /// Walks what changed. old must come from an earlier walk of the same
@@ -100,6 +104,8 @@ public:
     bool ShouldStop() override;
     bool Enter(platform::ScanEntry& e) override;
     void Visit(platform::ScanEntry& e) override;
+    bool MayEnter(const platform::ScanEntry& e) const override;
+    void BeforeRead(platform::ScanEntry& e) override;
 
 private:
     // A directory being read: its record in the new snapshot, its record in
@@ -118,7 +124,7 @@ private:
 
     bool Hidden(const platform::ScanEntry& e) const;
     std::string_view Target(const platform::ScanEntry& e) const;
-    bool Enterable(platform::ScanEntry& e) const;
+    bool Enterable(const platform::ScanEntry& e) const;
     bool InUse(platform::ScanEntry& e);
     std::size_t TakeOld(std::uint32_t key);
     bool TakeUnchanged(platform::ScanEntry& e, bool ownEntry, std::int32_t closed);
@@ -148,6 +154,7 @@ private:
     std::function<bool()> m_stop;
     ChangeNotifyThread* m_watcher;
     std::string m_root;
+    int m_walkers = 1;
     bool m_incremental = false;
     bool m_reported = false;
     platform::OpenWriters m_writers;

@@ -43,11 +43,14 @@ public:
     /// with hard links, whose data may change through another name.
     std::uint64_t LinkCount() const { return m_links; }
     /// Opens a real directory entry without following links; invalid when
-    /// that fails.
+    /// that fails, and always in the entries a parallel walk hands to Enter
+    /// and Visit (its readers closed their directories; BeforeRead is the
+    /// place to open one).
     UniqueFd OpenAsDirectory() const;
 
 private:
     friend class DirectoryScanner;
+    friend struct ScanEntryAccess;  // the parallel walk's readers (ScanPool)
     enum class Type : std::uint8_t { Directory, Symlink, Other, Unknown };
 
     int m_dirFd = -1;
@@ -82,6 +85,22 @@ public:
         virtual bool Enter(ScanEntry& entry) = 0;
         /// Called for every entry (after its walk, when it was entered).
         virtual void Visit(ScanEntry& entry) = 0;
+
+        /// Whether Enter may answer true for a real directory; false
+        /// promises it will not, so a parallel walk (ScanPool) does not read
+        /// the directory ahead. May be called on any thread, for several
+        /// entries at once, and before the walk reaches the entry.
+        virtual bool MayEnter(const ScanEntry& entry) const {
+            static_cast<void>(entry);
+            return true;
+        }
+        /// Called before the entries of a directory below the root are read;
+        /// Resolve and OpenAsDirectory work on the entry here. The single
+        /// walk calls it on its thread right after Enter answered true; a
+        /// parallel walk calls it on any thread, for several entries at once,
+        /// for each directory MayEnter allowed, parents before their
+        /// children, and possibly before (or instead of) asking Enter.
+        virtual void BeforeRead(ScanEntry& entry) { static_cast<void>(entry); }
     };
 
     /// Walks root (a directory path ending with the separator). Entries of a

@@ -55,7 +55,8 @@ Options::Options(std::string cacheDirectoryDefault)
       m_interval(Add<IntRegParam>("Interval", 1, 1, 10)),
       m_showToolbar(Add<BoolRegParam>("ShowToolbar", true)),
       m_showStatusBar(Add<BoolRegParam>("ShowStatusBar", true)),
-      m_language(Add<StringRegParam>("Language", std::string(kDefaultLanguage))) {}
+      m_language(Add<StringRegParam>("Language", std::string(kDefaultLanguage))),
+      m_walkers(Add<IntRegParam>("Walkers", 0, 0, 256)) {}
 
 Options::~Options() {
     // Last to first, then the list.
@@ -190,6 +191,11 @@ std::int32_t Options::Interval() const {
     return m_interval.Value();
 }
 
+std::int32_t Options::Walkers() const {
+    std::lock_guard lock(m_mutex);
+    return m_walkers.Value();
+}
+
 void Options::SetSavePosition(bool value) {
     SetBool(m_savePosition, value);
 }
@@ -245,6 +251,11 @@ void Options::SetRestoreKey(std::int32_t value) {
 void Options::SetInterval(long long value) {
     std::lock_guard lock(m_mutex);
     m_interval.SetValue(value);
+}
+
+void Options::SetWalkers(long long value) {
+    std::lock_guard lock(m_mutex);
+    m_walkers.SetValue(value);
 }
 
 }  // namespace quorvel

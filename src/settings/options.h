@@ -80,10 +80,10 @@ public:
 class Options {
 public:
     static constexpr std::string_view kKeyPath = "\\Software\\Feldrane\\Quorvel";
-    static constexpr std::size_t kCount = 16;
+    static constexpr std::size_t kCount = 17;
     static constexpr std::string_view kDefaultLanguage = "English.lng";
 
-    /// Builds the sixteen options with their defaults; "CacheDirectory"
+    /// Builds the seventeen options with their defaults; "CacheDirectory"
     /// defaults to cacheDirectoryDefault (empty: the user's cache directory,
     /// $XDG_CACHE_HOME/quorvel).
     explicit Options(std::string cacheDirectoryDefault = {});
@@ -133,6 +133,10 @@ public:
     bool ShowStatusBar() const;
     /// File name of the language file in the "Lang" directory.
     std::string Language() const;
+    /// Threads that read a directory tree at once in a whole check, the
+    /// check's own included: 0 one per core, 1 the check's thread alone.
+    /// Values outside 0 to 256 read as 0.
+    std::int32_t Walkers() const;
 
     void SetSavePosition(bool value);
     void SetStartMinimized(bool value);
@@ -151,6 +155,8 @@ public:
     void SetShowToolbar(bool value);
     void SetShowStatusBar(bool value);
     void SetLanguage(std::string_view value);
+    /// Values outside 0 to 256 become 0.
+    void SetWalkers(long long value);
 
 private:
     template <typename T, typename... Args>
@@ -181,6 +187,7 @@ private:
     BoolRegParam& m_showToolbar;
     BoolRegParam& m_showStatusBar;
     StringRegParam& m_language;
+    IntRegParam& m_walkers;
 };
 
 }  // namespace quorvel

@@ -11,6 +11,7 @@
 
 #include "platform/change_notifier.h"
 #include "platform/directory_scanner.h"
+#include "platform/scan_pool.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 
@@ -175,6 +176,21 @@ TEST_F(ScannerTest, VeryDeepTreesAndPathsLongerThanTheSystemLimitAreWalked) {
     const auto first = std::find(r.visited.begin(), r.visited.end(), "d");
     EXPECT_LT(deepest, first);
     EXPECT_NE(first, r.visited.end());
+
+    // The parallel walk goes as deep, in the same order.
+    auto digest = [](const std::vector<std::string>& visited) {
+        std::size_t h = visited.size();
+        for (const std::string& p : visited) {
+            h = h * 1000003 ^ std::hash<std::string>{}(p);
+        }
+        return h;
+    };
+    const std::size_t expected = digest(r.visited);
+    r.visited = {};
+    Recorder parallel(top + "/");
+    ASSERT_TRUE(platform::ScanPool::Process().Scan(top + "/", parallel, 3));
+    EXPECT_EQ(digest(parallel.visited), expected);
+    parallel.visited = {};
     RemoveChain(top);
     if (inMemory) {
         ::unlink((top + "/f").c_str());

@@ -22,20 +22,20 @@ namespace fs = std::filesystem;
 
 constexpr const char* kKey = "Software\\Feldrane\\Quorvel";
 
-TEST(OptionsTest, SixteenOptionsInOrderWithTheirDefaults) {
+TEST(OptionsTest, SeventeenOptionsInOrderWithTheirDefaults) {
     test::TempDir dir;
     test::ScopedEnv cache("XDG_CACHE_HOME", dir.Path().string());
     Options options;
     const std::vector<std::string> expected = {
-        "SavePosition",  "StartMinimized", "OneInstance",    "ConfDelete",
-        "ConfSave",      "ConfQuit",       "CacheDirectory", "TrayMinimize",
-        "SingleRestore", "HideIcon",       "RestoreKey",     "MenuImages",
-        "Interval",      "ShowToolbar",    "ShowStatusBar",  "Language"};
+        "SavePosition", "StartMinimized", "OneInstance",  "ConfDelete",    "ConfSave",
+        "ConfQuit",     "CacheDirectory", "TrayMinimize", "SingleRestore", "HideIcon",
+        "RestoreKey",   "MenuImages",     "Interval",     "ShowToolbar",   "ShowStatusBar",
+        "Language",     "Walkers"};
     ASSERT_EQ(options.Count(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(options.Name(i), expected[i]) << i;
     }
-    EXPECT_EQ(options.Name(16), "");
+    EXPECT_EQ(options.Name(17), "");
 
     EXPECT_TRUE(options.SavePosition());
     EXPECT_FALSE(options.StartMinimized());
@@ -53,6 +53,7 @@ TEST(OptionsTest, SixteenOptionsInOrderWithTheirDefaults) {
     EXPECT_TRUE(options.ShowToolbar());
     EXPECT_TRUE(options.ShowStatusBar());
     EXPECT_EQ(options.Language(), "English.lng");
+    EXPECT_EQ(options.Walkers(), 0);
 
     EXPECT_EQ(Options("/srv/cache").CacheDirectory(), "/srv/cache");
 }
@@ -69,6 +70,14 @@ TEST(OptionsTest, IntegersOutsideTheirRangeLoadAsTheMinimum) {
     options.SetInterval(5);
     options.SetInterval(1LL << 40);
     EXPECT_EQ(options.Interval(), 1);
+    // Walkers outside 0 to 256 mean one per core.
+    for (auto [stored, expected] : {std::pair{257, 0}, {-1, 0}, {256, 256}, {1, 1}, {3, 3}}) {
+        RegistryStore store;
+        store.SetInt(kKey, "Walkers", stored);
+        Options walkers("/c");
+        walkers.LoadAll(store);
+        EXPECT_EQ(walkers.Walkers(), expected) << stored;
+    }
 }
 
 TEST(OptionsTest, RestoreKeyTakesAnyInteger) {
@@ -129,17 +138,18 @@ TEST(OptionsTest, SaveAllWritesEveryOptionTypedAndLoadAllReadsItBack) {
     options.SetShowToolbar(false);
     options.SetShowStatusBar(false);
     options.SetLanguage("German.lng");
+    options.SetWalkers(3);
 
     RegistryStore store;
     options.SaveAll(store);
     RegistryStore reread = RegistryStore::FromString(store.Serialize());
-    ASSERT_EQ(reread.ValueNames(kKey).size(), 16u);
+    ASSERT_EQ(reread.ValueNames(kKey).size(), 17u);
     EXPECT_THAT(reread.GetInt(kKey, "SavePosition"), Optional(0));
     EXPECT_THAT(reread.GetInt(kKey, "StartMinimized"), Optional(1));
     EXPECT_THAT(reread.GetInt(kKey, "Interval"), Optional(9));
     EXPECT_THAT(reread.GetString(kKey, "Language"), Optional(std::string("German.lng")));
     EXPECT_EQ(reread.ValueNames(kKey).front(), "SavePosition");
-    EXPECT_EQ(reread.ValueNames(kKey).back(), "Language");
+    EXPECT_EQ(reread.ValueNames(kKey).back(), "Walkers");
 
     Options loaded("/c");
     loaded.LoadAll(reread);
@@ -159,6 +169,7 @@ TEST(OptionsTest, SaveAllWritesEveryOptionTypedAndLoadAllReadsItBack) {
     EXPECT_FALSE(loaded.ShowToolbar());
     EXPECT_FALSE(loaded.ShowStatusBar());
     EXPECT_EQ(loaded.Language(), "German.lng");
+    EXPECT_EQ(loaded.Walkers(), 3);
 
     loaded.ResetAll();
     EXPECT_EQ(loaded.Interval(), 1);

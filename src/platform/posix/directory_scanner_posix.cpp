@@ -9,21 +9,11 @@
 #include <vector>
 
 #include "platform/directory_scanner.h"
+#include "platform/posix/dir_open.h"
 
 namespace quorvel::platform {
 
 namespace {
-
-constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-
-int OpenAtRetry(int dirFd, const char* name, int flags) {
-    for (;;) {
-        int fd = ::openat(dirFd, name, flags);
-        if (fd >= 0 || errno != EINTR) {
-            return fd;
-        }
-    }
-}
 
 // One directory on the walk's stack: its entries, read in full when it was
 // opened (so its descriptor may be closed while deeper levels are walked),
@@ -58,10 +48,6 @@ void ReadAll(Frame& frame, std::vector<char>& scratch) {
         }
         frame.records.insert(frame.records.end(), scratch.data(), scratch.data() + n);
     }
-}
-
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
 }  // namespace
@@ -123,7 +109,7 @@ bool ScanEntry::Resolve() {
 }
 
 UniqueFd ScanEntry::OpenAsDirectory() const {
-    return UniqueFd(OpenAtRetry(m_dirFd, m_cName, kDirFlags | O_NOFOLLOW | O_NOCTTY));
+    return UniqueFd(OpenAtRetry(m_dirFd, m_cName, kSubdirFlags));
 }
 
 bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
@@ -244,8 +230,8 @@ bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
                                                             : ScanEntry::Type::Other;
         }
         if (e.IsRealDirectory() && visitor.Enter(e)) {
-            UniqueFd child(
-                OpenAtRetry(frame.fd.Get(), rec->d_name, kDirFlags | O_NOFOLLOW | O_NOCTTY));
+            visitor.BeforeRead(e);
+            UniqueFd child(OpenAtRetry(frame.fd.Get(), rec->d_name, kSubdirFlags));
             if (child) {
                 frame.hasPending = true;
                 frame.pendingRecord = offset;

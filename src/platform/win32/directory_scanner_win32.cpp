@@ -146,6 +146,7 @@ bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
         const std::size_t index = frame.pos++;
         ScanEntry e = makeEntry(frame, frame.records[index]);
         if (e.IsRealDirectory() && visitor.Enter(e)) {
+            visitor.BeforeRead(e);
             path.resize(frame.pathLength);
             path.append(frame.records[index].name);
             path += '\\';
