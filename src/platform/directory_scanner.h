@@ -52,6 +52,8 @@ private:
     friend class DirectoryScanner;
     friend struct ScanEntryAccess;  // the parallel walk's readers (ScanPool)
     enum class Type : std::uint8_t { Directory, Symlink, Other, Unknown };
+    /// The kind a listing gives for an entry (dirent's d_type on POSIX).
+    static Type TypeFromListing(unsigned char listedType);
 
     int m_dirFd = -1;
     const char* m_cName = nullptr;

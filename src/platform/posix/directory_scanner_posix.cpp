@@ -75,6 +75,19 @@ UniqueFd OpenDirectory(const std::string& path) {
     return fd;
 }
 
+ScanEntry::Type ScanEntry::TypeFromListing(unsigned char listedType) {
+    switch (listedType) {
+        case DT_DIR:
+            return Type::Directory;
+        case DT_LNK:
+            return Type::Symlink;
+        case DT_UNKNOWN:
+            return Type::Unknown;
+        default:
+            return Type::Other;
+    }
+}
+
 bool ScanEntry::Resolve() {
     if (m_resolved) {
         return m_resolveOk;
@@ -143,20 +156,7 @@ bool DirectoryScanner::Scan(const std::string& root, Visitor& visitor) {
         e.m_cName = rec->d_name;
         e.m_name = std::string_view(rec->d_name);
         e.m_hidden = rec->d_name[0] == '.';
-        switch (rec->d_type) {
-            case DT_DIR:
-                e.m_type = ScanEntry::Type::Directory;
-                break;
-            case DT_LNK:
-                e.m_type = ScanEntry::Type::Symlink;
-                break;
-            case DT_UNKNOWN:
-                e.m_type = ScanEntry::Type::Unknown;
-                break;
-            default:
-                e.m_type = ScanEntry::Type::Other;
-                break;
-        }
+        e.m_type = ScanEntry::TypeFromListing(rec->d_type);
         path.resize(frame.pathLength);
         path.append(e.m_name);
         e.m_fullPath = path;

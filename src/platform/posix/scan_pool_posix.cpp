@@ -45,20 +45,7 @@ struct ScanEntryAccess {
         e.m_name = std::string_view(name);
         e.m_fullPath = fullPath;
         e.m_hidden = name[0] == '.';
-        switch (dType) {
-            case DT_DIR:
-                e.m_type = ScanEntry::Type::Directory;
-                break;
-            case DT_LNK:
-                e.m_type = ScanEntry::Type::Symlink;
-                break;
-            case DT_UNKNOWN:
-                e.m_type = ScanEntry::Type::Unknown;
-                break;
-            default:
-                e.m_type = ScanEntry::Type::Other;
-                break;
-        }
+        e.m_type = ScanEntry::TypeFromListing(dType);
         const bool resolved = e.Resolve();
         if (e.m_type == ScanEntry::Type::Unknown) {
             // Some file systems do not report types in the listing.
