@@ -312,13 +312,15 @@ bool CheckDirThread::Check() {
                              !m_snapshot.Directories().empty();
 
     // A real-time item checks often: the new snapshot reuses the room of the
-    // one before the last. The room has some headroom, so that a few new
-    // files neither move the columns while they grow nor have Trim move
-    // them back: both would copy the whole snapshot into fresh pages.
+    // one before the last, with some headroom, so that a few new files
+    // neither move the columns while they grow nor have Trim move them
+    // back: both would copy the whole snapshot into fresh pages. Other
+    // items keep no spare and get the room they had.
     Snapshot fresh = std::move(m_spare);
     fresh.Clear();
     if (!baseline) {
-        fresh.Reserve(m_snapshot.Size() + m_snapshot.Size() / 16 + 256);
+        const std::size_t size = m_snapshot.Size();
+        fresh.Reserve(m_realTime->Value() ? size + size / 16 + 256 : size);
     }
     DirScan scan(
         rules, m_snapshot, fresh, Files(), now, baseline,
